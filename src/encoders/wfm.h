@@ -1,0 +1,85 @@
+// WFM: one-bit adaptive delta modulation.
+//
+// After the seed sample each sample becomes one decision: 1 when it lies below
+// the running estimate (the estimate moves down by the step), 0 otherwise (it
+// moves up). After every decision the step is rescaled by a factor chosen by
+// the last four decisions: runs make it grow, alternations make it shrink.
+// The step and estimate depend on the seed and the decisions alone, so a
+// player that replays the bits through applyWfmDecision holds the encoder's
+// estimate after every decision.
+//
+// Payload: one byte per eight decisions, the oldest in bit 7. The emitted byte
+// is the 8-bit decision history itself, so a final partial byte of k decisions
+// holds them in its low k bits and, above them, the last 8 - k decisions of the
+// byte before (zeros when there is none).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "wav/wave_reader.h"
+
+namespace korvane {
+
+struct WfmState {
+  std::uint32_t estimate = 0;   // in offset form, 0..65535 once the seed is worked off
+  std::uint32_t step = 16;      // 16..8191
+  std::uint8_t history = 0;     // the last eight decisions, newest in bit 0
+  std::int32_t groupCount = 0;  // decisions since the last emitted byte, 0..7
+};
+
+// Step factors in 1/32 by the pattern d3 d2 d1 d0 (d0 the newest decision),
+// indexed by (d2^d3, d1^d3, d0^d3): a pattern and its complement share one.
+// 0000 grows the step by 46/32, 0101 shrinks it by 26/32.
+inline constexpr std::array<std::uint8_t, 8> kWfmStepFactor = {46, 29, 33, 35, 36, 26, 29, 38};
+inline constexpr std::uint32_t kWfmMinStep = 16;
+inline constexpr std::uint32_t kWfmMaxStep = 8191;
+inline constexpr std::uint32_t kWfmCeiling = 65535;
+
+// The player's step: moves the state by one decision (0 or 1).
+inline void applyWfmDecision(WfmState& state, unsigned decision) {
+  const unsigned history = ((unsigned{state.history} << 1) | decision) & 0xFFu;
+  state.history = static_cast<std::uint8_t>(history);
+  const unsigned index = (history ^ (((history >> 3) & 1u) * 7u)) & 7u;
+  std::uint32_t step = (kWfmStepFactor[index] * state.step) >> 5;
+  if (step > kWfmMaxStep) step = kWfmMaxStep;
+  if (step < kWfmMinStep) step = kWfmMinStep;
+  state.step = step;
+  if (decision) {
+    state.estimate = state.estimate > step ? state.estimate - step : 0;
+  } else {
+    state.estimate += step;
+    if (state.estimate > kWfmCeiling) state.estimate = kWfmCeiling;
+  }
+}
+
+// Counts a decision into the current byte; true when it completed eight.
+inline bool countWfmDecision(WfmState& state) {
+  if (++state.groupCount >= 8) {
+    state.groupCount = 0;
+    return true;
+  }
+  return false;
+}
+
+// The greedy encoder's step for one sample x in offset form (0..65535): a
+// sample equal to the estimate decides 0. Returns 1 when the history byte is
+// complete and due to be emitted.
+inline int quantizeWfm(WfmState& state, std::uint32_t x) {
+  applyWfmDecision(state, x < state.estimate ? 1u : 0u);
+  return countWfmDecision(state) ? 1 : 0;
+}
+
+// Starting state for a seed sample as the reader delivered it; outside the
+// 16-bit range the estimate starts outside 0..65535 and is worked off.
+[[nodiscard]] inline WfmState seedWfm(std::int32_t seed) {
+  WfmState state;
+  state.estimate = static_cast<std::uint32_t>(seed) + 32768u;
+  return state;
+}
+
+// Payload coder of the frame: samples 1 to N - 1 of wave into payload.
+void encodeWfm(WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload);
+
+}  // namespace korvane

@@ -1,0 +1,95 @@
+// WAV reader: parses a RIFF/WAVE file held whole in memory and hands out its
+// mono PCM samples one at a time, scaled to the signed 16-bit range.
+//
+// Accepted input: "RIFF" <size> "WAVE", then directly the "fmt " chunk with
+// format tag 1 (or WAVE_FORMAT_EXTENSIBLE with the PCM sub-format), one channel
+// and 1 to 32 bits per sample, then any chunks up to the "data" chunk.
+//
+// Sample containers and the value nextSample returns, b = bitsPerSample:
+//   b  1..8   1 byte, unsigned, 128 = zero   (u - 128) * 2^(16 - b)
+//   b  9..16  2 bytes, signed LE              w * 2^(16 - b)
+//   b 17..24  3 bytes, signed LE              (t * 2^(24 - b)) >> 8
+//   b 25..32  4 bytes, signed LE              (t << (32 - b)) >> 16
+// The narrow widths treat the sample as right-aligned in its container, so
+// their values may lie outside -32768..32767; encoders take them as they come.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace korvane {
+
+struct WaveInfo {
+  const std::uint8_t* dataStart = nullptr;  // first byte of the data chunk's contents
+  const std::uint8_t* cursor = nullptr;     // next sample; only nextSample moves it
+  std::uint32_t sampleCount = 0;            // whole sample containers present in the data chunk
+  std::uint16_t formatTag = 0;              // always 1 in a record readWaveInfo accepts
+  std::uint16_t channels = 0;               // always 1 in an accepted record
+  std::uint32_t sampleRate = 0;
+  std::uint32_t byteRate = 0;
+  std::uint16_t blockAlign = 0;
+  std::uint16_t bitsPerSample = 0;
+  std::uint32_t dataTag = 0;   // "data" as a little-endian value
+  std::uint32_t dataSize = 0;  // the data chunk's stored size, which may exceed the file
+};
+
+// Why a file is not accepted, in the order the header tests run.
+enum class WaveError : std::uint8_t {
+  none,
+  notRiff,           // bytes 0..3 are not "RIFF"
+  notWave,           // no "WAVE" at 8, no "fmt " at 12, or the header ends before byte 36
+  notPcm,            // format tag other than PCM
+  notMono,           // more or fewer than one channel
+  bitsNotSupported,  // bitsPerSample 0 or above 32
+  noDataChunk,       // the chunk scan leaves the file without finding "data"
+  noSamples,         // the data chunk holds no whole sample
+};
+
+inline constexpr std::uint32_t kDataTag = 0x61746164;  // "data"
+
+// Little-endian fields assembled from bytes.
+[[nodiscard]] constexpr std::uint32_t loadLe16(const std::uint8_t* p) {
+  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8);
+}
+
+[[nodiscard]] constexpr std::uint32_t loadLe32(const std::uint8_t* p) {
+  return loadLe16(p) | (loadLe16(p + 2) << 16);
+}
+
+// Bytes one sample occupies for a supported bitsPerSample (1..32).
+[[nodiscard]] constexpr unsigned containerBytes(unsigned bitsPerSample) {
+  return (bitsPerSample + 7) / 8;
+}
+
+// Parses the header of the whole loaded file. On success fills info, whose
+// pointers refer into file; on failure leaves info untouched. Every read stays
+// inside file, and sampleCount never counts bytes beyond it.
+[[nodiscard]] WaveError readWaveInfo(std::span<const std::uint8_t> file, WaveInfo& info);
+
+// Returns the sample at the cursor and advances it by one container. The caller
+// may call it sampleCount times after an accepted readWaveInfo.
+[[nodiscard]] inline std::int32_t nextSample(WaveInfo& info) {
+  const std::uint8_t* p = info.cursor;
+  const unsigned bits = info.bitsPerSample;
+  if (bits <= 8) {
+    info.cursor += 1;
+    return (std::int32_t{p[0]} - 128) * (std::int32_t{1} << (16 - bits));
+  }
+  if (bits <= 16) {
+    info.cursor += 2;
+    const auto w = static_cast<std::int16_t>(loadLe16(p));
+    return w * (std::int32_t{1} << (16 - bits));
+  }
+  if (bits <= 24) {
+    info.cursor += 3;
+    const auto t =
+        static_cast<std::int32_t>((loadLe16(p) | (std::uint32_t{p[2]} << 16)) ^ 0x800000u) -
+        0x800000;
+    return (t * (std::int32_t{1} << (24 - bits))) >> 8;
+  }
+  info.cursor += 4;
+  return static_cast<std::int32_t>(loadLe32(p) << (32 - bits)) >> 16;
+}
+
+}  // namespace korvane

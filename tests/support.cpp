@@ -1,0 +1,126 @@
+#include "support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+namespace korvane::test {
+
+void putLe16(Bytes& out, std::uint32_t value) {
+  out.push_back(static_cast<std::uint8_t>(value));
+  out.push_back(static_cast<std::uint8_t>(value >> 8));
+}
+
+void putLe32(Bytes& out, std::uint32_t value) {
+  putLe16(out, value & 0xFFFF);
+  putLe16(out, value >> 16);
+}
+
+void putTag(Bytes& out, const char* tag) {
+  for (int i = 0; i < 4; ++i)
+    out.push_back(static_cast<std::uint8_t>(tag[i]));
+}
+
+Bytes makeWave(const Bytes& data, std::uint16_t bitsPerSample, std::uint32_t sampleRate) {
+  Bytes out;
+  const std::uint32_t container = (bitsPerSample + 7u) / 8u;
+  putTag(out, "RIFF");
+  putLe32(out, static_cast<std::uint32_t>(36 + data.size()));
+  putTag(out, "WAVE");
+  putTag(out, "fmt ");
+  putLe32(out, 16);
+  putLe16(out, 1);
+  putLe16(out, 1);
+  putLe32(out, sampleRate);
+  putLe32(out, sampleRate * container);
+  putLe16(out, container);
+  putLe16(out, bitsPerSample);
+  putTag(out, "data");
+  putLe32(out, static_cast<std::uint32_t>(data.size()));
+  out.insert(out.end(), data.begin(), data.end());
+  return out;
+}
+
+Bytes makeWave16(const std::vector<std::int32_t>& samples, std::uint32_t sampleRate) {
+  Bytes data;
+  for (const std::int32_t s : samples)
+    putLe16(data, static_cast<std::uint32_t>(s) & 0xFFFF);
+  return makeWave(data, 16, sampleRate);
+}
+
+std::vector<std::int32_t> samplesOf(const Bytes& file) {
+  WaveInfo wave;
+  if (readWaveInfo(file, wave) != WaveError::none) throw std::runtime_error("not accepted");
+  std::vector<std::int32_t> samples(wave.sampleCount);
+  for (auto& s : samples)
+    s = nextSample(wave);
+  return samples;
+}
+
+std::vector<std::int32_t> randomSamples(std::size_t count, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<std::int32_t> dist(-32768, 32767);
+  std::vector<std::int32_t> samples(count);
+  for (auto& s : samples)
+    s = dist(rng);
+  return samples;
+}
+
+// Voiced sound: a few harmonics of a gliding pitch under a syllable envelope,
+// with a little noise; exercises small and large steps alike.
+std::vector<std::int32_t> speechLikeSamples(std::size_t count, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> noise(0.0, 300.0);
+  std::vector<std::int32_t> samples(count);
+  double phase = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const double t = static_cast<double>(i) / 16000.0;
+    const double pitch = 120.0 + 40.0 * std::sin(2 * M_PI * 1.3 * t);
+    phase += 2 * M_PI * pitch / 16000.0;
+    const double envelope = 0.5 + 0.5 * std::sin(2 * M_PI * 3.0 * t);
+    double v = 0;
+    for (int h = 1; h <= 6; ++h)
+      v += std::sin(h * phase) / h;
+    v = 14000.0 * envelope * v + noise(rng);
+    samples[i] = static_cast<std::int32_t>(std::lround(std::fmax(-32768.0, std::fmin(32767.0, v))));
+  }
+  return samples;
+}
+
+Bytes readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path.string());
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::filesystem::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "korvane-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ignored);
+  std::filesystem::remove_all(path, ignored);
+}
+
+}  // namespace korvane::test

@@ -1,0 +1,46 @@
+// Helpers shared by the tests: WAV files built from bytes, temporary folders,
+// and the program run as a user runs it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "wav/wave_reader.h"
+
+namespace korvane::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void putLe16(Bytes& out, std::uint32_t value);
+void putLe32(Bytes& out, std::uint32_t value);
+void putTag(Bytes& out, const char* tag);
+
+// A canonical 44-byte-header mono PCM file around the given data bytes.
+Bytes makeWave(const Bytes& data, std::uint16_t bitsPerSample, std::uint32_t sampleRate);
+
+// A 16-bit mono file of the given samples.
+Bytes makeWave16(const std::vector<std::int32_t>& samples, std::uint32_t sampleRate = 16000);
+
+// Reads an accepted file's samples as the encoders see them.
+std::vector<std::int32_t> samplesOf(const Bytes& file);
+
+// Deterministic test signals.
+std::vector<std::int32_t> randomSamples(std::size_t count, std::uint32_t seed);
+std::vector<std::int32_t> speechLikeSamples(std::size_t count, std::uint32_t seed);
+
+Bytes readFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const Bytes& bytes);
+
+// A fresh folder under the system's temporary folder, removed with the object.
+struct TempDir {
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::filesystem::path path;
+  std::filesystem::path operator/(const std::string& name) const { return path / name; }
+};
+
+}  // namespace korvane::test
