@@ -123,4 +123,60 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path, ignored);
 }
 
+RunResult runProgram(const std::vector<std::string>& args, const RunOptions& options) {
+  int outPipe[2];
+  int errPipe[2];
+  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDONLY);
+    dup2(null, STDIN_FILENO);
+    dup2(outPipe[1], STDOUT_FILENO);
+    dup2(errPipe[1], STDERR_FILENO);
+    close(outPipe[0]);
+    close(errPipe[0]);
+    if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(126);
+    if (options.fileSizeLimit != 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::vector<char*> argv;
+    std::string program = KORVANE_BINARY;
+    argv.push_back(program.data());
+    std::vector<std::string> copies(args);
+    for (auto& a : copies)
+      argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+  RunResult result;
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open = 2;
+  while (open > 0) {
+    if (poll(fds, 2, -1) < 0) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[4096];
+      const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+      if (got <= 0) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      } else {
+        sinks[i]->append(buffer, static_cast<std::size_t>(got));
+      }
+    }
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
 }  // namespace korvane::test

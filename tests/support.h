@@ -43,4 +43,18 @@ struct TempDir {
   std::filesystem::path operator/(const std::string& name) const { return path / name; }
 };
 
+struct RunResult {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+struct RunOptions {
+  std::filesystem::path workDir;    // empty: the current folder
+  std::uint64_t fileSizeLimit = 0;  // RLIMIT_FSIZE in the child when not 0 (SIGXFSZ ignored)
+};
+
+// Runs the built program with stdin from /dev/null.
+RunResult runProgram(const std::vector<std::string>& args, const RunOptions& options = {});
+
 }  // namespace korvane::test

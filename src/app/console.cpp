@@ -1,0 +1,59 @@
+#include "app/console.h"
+
+#ifdef _WIN32
+#include <conio.h>
+#include <io.h>
+#else
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
+namespace korvane {
+
+void pauseForKey(Console& console) {
+  std::fflush(console.out);
+  ++console.keyWaits;
+  if (console.keyWaitEnabled) waitForKey();
+}
+
+#ifdef _WIN32
+void waitForKey() {
+  if (!_isatty(_fileno(stdin))) return;
+  (void)_getch();
+}
+#else
+void waitForKey() {
+  if (!isatty(STDIN_FILENO)) return;
+  termios saved{};
+  if (tcgetattr(STDIN_FILENO, &saved) != 0) return;
+  termios raw = saved;
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) return;
+  unsigned char key = 0;
+  while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
+  }
+  tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+}
+#endif
+
+void printUsage(Console& console) {
+  static constexpr const char* kUsage[] = {
+      "KORVANE V2.0     DATE : 2006.9",
+      "KORVANE -Command Input [Output]\n",
+      "Command : -E4  Encode PCM -> ADPCM(4-BIT)\n",
+      "          -E3  Encode PCM -> ADPCM(3-BIT)\n",
+      "          -E2  Encode PCM -> ADPCM(2-BIT)\n",
+      "          -E1  Encode PCM -> TORVEL WFM\n",
+      "          -E16 Encode PCM -> PCM16\n",
+      "          -E12 Encode PCM -> PCM12\n",
+      "          -E8  Encode PCM -> PCM8\n",
+  };
+  for (const char* line : kUsage)
+    std::fputs(line, console.out);
+}
+
+}  // namespace korvane

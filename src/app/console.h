@@ -1,0 +1,24 @@
+// The console side of the front end: where messages go and the key wait.
+#pragma once
+
+#include <cstdio>
+
+namespace korvane {
+
+struct Console {
+  std::FILE* out = stdout;     // usage text and every message
+  std::FILE* err = stderr;     // progress only
+  bool keyWaitEnabled = true;  // off where no one can press a key (in-process tests)
+  int keyWaits = 0;            // how many times the program paused
+};
+
+// Flushes the output and waits for one key press when a console is present.
+void pauseForKey(Console& console);
+
+// Platform key wait: one key, no echo; returns at once when stdin is no terminal.
+void waitForKey();
+
+// The nine usage strings; the first two share one console line.
+void printUsage(Console& console);
+
+}  // namespace korvane

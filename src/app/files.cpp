@@ -1,0 +1,147 @@
+#include "app/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <new>
+
+namespace korvane {
+namespace {
+
+#ifndef O_BINARY
+constexpr int O_BINARY = 0;
+#endif
+
+FileIdentity identityOf(const struct stat& st) {
+  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), true};
+}
+
+bool sameFile(const FileIdentity& a, const FileIdentity& b) {
+  return a.known && b.known && a.device == b.device && a.inode == b.inode;
+}
+
+// Reads until count bytes arrived or the file ended; returns the bytes read, or -1.
+long long readFully(int fd, std::uint8_t* to, std::size_t count) {
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t got = read(fd, to + done, count - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return -1;
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return static_cast<long long>(done);
+}
+
+}  // namespace
+
+bool openInput(const std::string& name, InputFile& input) {
+  input.fd = open(name.c_str(), O_RDONLY | O_BINARY);
+  if (input.fd < 0) return false;
+  struct stat st {};
+  if (fstat(input.fd, &st) == 0) input.identity = identityOf(st);
+  return true;
+}
+
+void closeInput(InputFile& input) {
+  if (input.fd >= 0) close(input.fd);
+  input.fd = -1;
+}
+
+bool loadInput(InputFile& input, std::vector<std::uint8_t>& bytes) {
+  bool ok = false;
+  try {
+    struct stat st {};
+    if (fstat(input.fd, &st) != 0) {
+      ok = false;
+    } else if (S_ISREG(st.st_mode)) {
+      // A regular file is read at its length, in one piece.
+      const auto length = static_cast<std::size_t>(st.st_size);
+      bytes.resize(length);
+      ok = readFully(input.fd, bytes.data(), length) == static_cast<long long>(length);
+    } else {
+      // Pipes and devices have no length: read until they end.
+      constexpr std::size_t kChunk = 1 << 16;
+      std::size_t used = 0;
+      for (;;) {
+        bytes.resize(used + kChunk);
+        const long long got = readFully(input.fd, bytes.data() + used, kChunk);
+        if (got < 0) break;
+        used += static_cast<std::size_t>(got);
+        if (static_cast<std::size_t>(got) < kChunk) {
+          ok = true;
+          break;
+        }
+      }
+      bytes.resize(used);
+    }
+  } catch (const std::bad_alloc&) {
+    ok = false;
+  }
+  closeInput(input);
+  return ok;
+}
+
+CreateResult createOutput(const std::string& name, const FileIdentity& input, OutputFile& output) {
+  output.name = name;
+  struct stat st {};
+  if (stat(name.c_str(), &st) == 0 && sameFile(identityOf(st), input)) return CreateResult::isInput;
+
+  output.fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY, 0666);
+  if (output.fd >= 0) {
+    output.removable = true;
+    return CreateResult::created;
+  }
+  if (errno != EEXIST) return CreateResult::failed;
+
+  // It exists: open it without truncating, and truncate only once it is
+  // known not to be the input.
+  output.fd = open(name.c_str(), O_WRONLY | O_BINARY);
+  if (output.fd < 0) return CreateResult::failed;
+  if (fstat(output.fd, &st) != 0) {
+    discardOutput(output);
+    return CreateResult::failed;
+  }
+  if (sameFile(identityOf(st), input)) {
+    discardOutput(output);
+    return CreateResult::isInput;
+  }
+  if (S_ISREG(st.st_mode)) {
+    if (ftruncate(output.fd, 0) != 0) {
+      discardOutput(output);
+      return CreateResult::failed;
+    }
+    output.removable = true;
+  }
+  return CreateResult::created;
+}
+
+bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes) {
+  std::size_t done = 0;
+  bool ok = true;
+  while (done < bytes.size()) {
+    const ssize_t put = write(output.fd, bytes.data() + done, bytes.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      ok = false;
+      break;
+    }
+    done += static_cast<std::size_t>(put);
+  }
+  const int fd = output.fd;
+  output.fd = -1;
+  if (close(fd) != 0) ok = false;
+  if (!ok) discardOutput(output);
+  return ok;
+}
+
+void discardOutput(OutputFile& output) {
+  if (output.fd >= 0) close(output.fd);
+  output.fd = -1;
+  if (output.removable) unlink(output.name.c_str());
+  output.removable = false;
+}
+
+}  // namespace korvane

@@ -1,0 +1,53 @@
+// File handling of the front end: the input is loaded whole, the output is
+// created only when it is not the input, written in one piece, and removed
+// again after a failed write when this run created or truncated it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace korvane {
+
+// Which file a name leads to, whatever its spelling or links.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  bool known = false;
+};
+
+struct InputFile {
+  int fd = -1;
+  FileIdentity identity;
+};
+
+struct OutputFile {
+  int fd = -1;
+  std::string name;
+  bool removable = false;  // a regular file this run created or truncated
+};
+
+enum class CreateResult : std::uint8_t { created, failed, isInput };
+
+[[nodiscard]] bool openInput(const std::string& name, InputFile& input);
+
+// Reads the whole input and closes it; false when it cannot be read in full.
+[[nodiscard]] bool loadInput(InputFile& input, std::vector<std::uint8_t>& bytes);
+
+void closeInput(InputFile& input);
+
+// Creates or truncates name for writing, unless it is the input file, which
+// is then left untouched.
+[[nodiscard]] CreateResult createOutput(const std::string& name, const FileIdentity& input,
+                                        OutputFile& output);
+
+// Writes every byte and closes the file; on any failure removes the output
+// when it is removable and returns false.
+[[nodiscard]] bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes);
+
+// Closes the output and removes it when removable (a conversion that could not finish).
+void discardOutput(OutputFile& output);
+
+}  // namespace korvane

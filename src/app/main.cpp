@@ -1,0 +1,11 @@
+#include <string>
+#include <vector>
+
+#include "app/console.h"
+#include "app/run.h"
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  korvane::Console console;
+  return korvane::runKorvane(args, console);
+}

@@ -1,0 +1,64 @@
+// Every failure the program reports: its exact text, exit code and key wait.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "wav/wave_reader.h"
+
+namespace korvane {
+
+enum class Failure : std::uint8_t {
+  cannotOpen,
+  cannotCreate,
+  outputIsInput,
+  cannotRead,
+  cannotWrite,
+  unknownCommand,
+  notRiff,
+  notWave,
+  notPcm,
+  notMono,
+  bitsNotSupported,
+  noDataChunk,
+  noSamples,
+};
+
+enum class KeyWait : std::uint8_t {
+  never,
+  always,
+  whenNamed,  // only when the file name came from the command line
+};
+
+struct FailureText {
+  Failure failure;
+  const char* format;  // one %s: the file or switch named
+  int exitCode;
+  KeyWait keyWait;
+};
+
+inline constexpr std::array<FailureText, 13> kFailureTexts = {{
+    {Failure::cannotOpen, "Can not open File : %s !!\n", 1, KeyWait::always},
+    {Failure::cannotCreate, "Can not creat File : %s !!\n", 2, KeyWait::whenNamed},
+    {Failure::outputIsInput, "Output is the input File : %s !!\n", 2, KeyWait::whenNamed},
+    {Failure::cannotRead, "Can not read File : %s !!\n", 1, KeyWait::never},
+    {Failure::cannotWrite, "Can not write File : %s !!\n", 2, KeyWait::never},
+    {Failure::unknownCommand, "Unknown Command : %s !!\n", 1, KeyWait::always},
+    {Failure::notRiff, "%s : is not RIFF format!\n", 1, KeyWait::never},
+    {Failure::notWave, "%s : is not WAVE format!\n", 1, KeyWait::never},
+    {Failure::notPcm, "%s : is not PCM format!\n", 1, KeyWait::never},
+    {Failure::notMono, "%s : is not mono format!\n", 1, KeyWait::never},
+    {Failure::bitsNotSupported, "%s : bits per sample not supported!\n", 1, KeyWait::never},
+    {Failure::noDataChunk, "%s : has no data chunk!\n", 1, KeyWait::never},
+    {Failure::noSamples, "%s : has no samples!\n", 1, KeyWait::never},
+}};
+
+[[nodiscard]] constexpr const FailureText& textOf(Failure failure) {
+  return kFailureTexts[static_cast<std::size_t>(failure)];
+}
+
+// The failure a rejected header is reported as (error must not be none).
+[[nodiscard]] Failure failureOf(WaveError error);
+
+}  // namespace korvane
