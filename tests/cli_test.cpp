@@ -25,42 +25,12 @@ namespace {
 namespace fs = std::filesystem;
 using test::Bytes;
 using test::readFile;
+using test::runInProcess;
 using test::runProgram;
 using test::TempDir;
 using test::writeFile;
 
-const std::string kUsage =
-    "KORVANE V2.0     DATE : 2006.9"
-    "KORVANE -Command Input [Output]\n"
-    "Command : -E4  Encode PCM -> ADPCM(4-BIT)\n"
-    "          -E3  Encode PCM -> ADPCM(3-BIT)\n"
-    "          -E2  Encode PCM -> ADPCM(2-BIT)\n"
-    "          -E1  Encode PCM -> TORVEL WFM\n"
-    "          -E16 Encode PCM -> PCM16\n"
-    "          -E12 Encode PCM -> PCM12\n"
-    "          -E8  Encode PCM -> PCM8\n";
-
-// The whole command line in process, with the key waits counted.
-struct InProcess {
-  int exitCode = -1;
-  std::string out;
-  int keyWaits = 0;
-};
-
-InProcess runInProcess(const std::vector<std::string>& args) {
-  char* buffer = nullptr;
-  std::size_t size = 0;
-  Console console;
-  console.out = open_memstream(&buffer, &size);
-  console.keyWaitEnabled = false;
-  InProcess result;
-  result.exitCode = runKorvane(args, console);
-  std::fclose(console.out);
-  result.out.assign(buffer, size);
-  std::free(buffer);
-  result.keyWaits = console.keyWaits;
-  return result;
-}
+using test::kUsage;
 
 Bytes expectedStream(Format format, const Bytes& wav) {
   WaveInfo wave;
@@ -133,6 +103,7 @@ TEST(Cli, EncodesEveryFormatWithGivenAndDerivedNames) {
   const Bytes wav = readFile(KORVANE_EXAMPLE);
   writeFile(dir / "voice.wav", wav);
   for (const Command& command : kCommands) {
+    if (command.action != Action::encode) continue;
     SCOPED_TRACE(command.name);
     const Bytes expected = expectedStream(command.format, wav);
     const test::RunResult named = runProgram({command.name, "voice.wav", "named.out"}, {dir.path});

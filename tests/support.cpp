@@ -14,6 +14,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "app/run.h"
+
 namespace korvane::test {
 
 void putLe16(Bytes& out, std::uint32_t value) {
@@ -176,6 +178,32 @@ RunResult runProgram(const std::vector<std::string>& args, const RunOptions& opt
   int status = 0;
   waitpid(pid, &status, 0);
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+const std::string kUsage =
+    "KORVANE V2.0     DATE : 2006.9"
+    "KORVANE -Command Input [Output]\n"
+    "Command : -E4  Encode PCM -> ADPCM(4-BIT)\n"
+    "          -E3  Encode PCM -> ADPCM(3-BIT)\n"
+    "          -E2  Encode PCM -> ADPCM(2-BIT)\n"
+    "          -E1  Encode PCM -> TORVEL WFM\n"
+    "          -E16 Encode PCM -> PCM16\n"
+    "          -E12 Encode PCM -> PCM12\n"
+    "          -E8  Encode PCM -> PCM8\n";
+
+InProcess runInProcess(const std::vector<std::string>& args) {
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  Console console;
+  console.out = open_memstream(&buffer, &size);
+  console.keyWaitEnabled = false;
+  InProcess result;
+  result.exitCode = runKorvane(args, console);
+  std::fclose(console.out);
+  result.out.assign(buffer, size);
+  std::free(buffer);
+  result.keyWaits = console.keyWaits;
   return result;
 }
 

@@ -57,4 +57,16 @@ struct RunOptions {
 // Runs the built program with stdin from /dev/null.
 RunResult runProgram(const std::vector<std::string>& args, const RunOptions& options = {});
 
+// The nine usage strings exactly as the program prints them.
+extern const std::string kUsage;
+
+// The whole command line in process, with the key waits counted.
+struct InProcess {
+  int exitCode = -1;
+  std::string out;
+  int keyWaits = 0;
+};
+
+InProcess runInProcess(const std::vector<std::string>& args);
+
 }  // namespace korvane::test

@@ -23,4 +23,9 @@ std::string deriveOutputName(std::string_view inputName, std::string_view extens
   return name;
 }
 
+std::string outputNameFor(const Command& command, std::string_view inputName) {
+  if (command.action == Action::decode) return std::string(inputName) + command.extension;
+  return deriveOutputName(inputName, command.extension);
+}
+
 }  // namespace korvane

@@ -56,4 +56,19 @@ void printUsage(Console& console) {
     std::fputs(line, console.out);
 }
 
+void printHelp(Console& console) {
+  printUsage(console);
+  std::fputs(
+      "          -D   Decode ADPCM, WFM or PCM -> WAV (16-BIT)\n"
+      "Options : --report     print size, rate and quality after the conversion\n"
+      "          --help       print this text\n"
+      "          --version    print the version\n"
+      "          --           end of options\n",
+      console.out);
+}
+
+void printVersion(Console& console) {
+  std::fputs("korvane " KORVANE_VERSION "\n", console.out);
+}
+
 }  // namespace korvane

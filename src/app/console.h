@@ -21,4 +21,9 @@ void waitForKey();
 // The nine usage strings; the first two share one console line.
 void printUsage(Console& console);
 
+// The usage strings, then the decoder and the options.
+void printHelp(Console& console);
+
+void printVersion(Console& console);
+
 }  // namespace korvane

@@ -32,4 +32,23 @@ Failure failureOf(WaveError error) {
   return Failure::noSamples;
 }
 
+Failure failureOf(DecodeError error) {
+  switch (error) {
+    case DecodeError::notDeviceFile:
+      return Failure::notDeviceFile;
+    case DecodeError::unknownFormat:
+      return Failure::unknownFormat;
+    case DecodeError::noSamples:
+      return Failure::noSamples;
+    case DecodeError::ambiguousLength:
+      return Failure::ambiguousLength;
+    case DecodeError::tooLong:
+      return Failure::tooLong;
+    case DecodeError::truncated:
+    case DecodeError::none:
+      break;
+  }
+  return Failure::truncated;
+}
+
 }  // namespace korvane

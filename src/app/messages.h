@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "decoder/decoder.h"
 #include "wav/wave_reader.h"
 
 namespace korvane {
@@ -16,6 +17,7 @@ enum class Failure : std::uint8_t {
   cannotRead,
   cannotWrite,
   unknownCommand,
+  unknownOption,
   notRiff,
   notWave,
   notPcm,
@@ -23,6 +25,11 @@ enum class Failure : std::uint8_t {
   bitsNotSupported,
   noDataChunk,
   noSamples,
+  notDeviceFile,
+  unknownFormat,
+  truncated,
+  ambiguousLength,
+  tooLong,
 };
 
 enum class KeyWait : std::uint8_t {
@@ -38,13 +45,14 @@ struct FailureText {
   KeyWait keyWait;
 };
 
-inline constexpr std::array<FailureText, 13> kFailureTexts = {{
+inline constexpr std::array<FailureText, 19> kFailureTexts = {{
     {Failure::cannotOpen, "Can not open File : %s !!\n", 1, KeyWait::always},
     {Failure::cannotCreate, "Can not creat File : %s !!\n", 2, KeyWait::whenNamed},
     {Failure::outputIsInput, "Output is the input File : %s !!\n", 2, KeyWait::whenNamed},
     {Failure::cannotRead, "Can not read File : %s !!\n", 1, KeyWait::never},
     {Failure::cannotWrite, "Can not write File : %s !!\n", 2, KeyWait::never},
     {Failure::unknownCommand, "Unknown Command : %s !!\n", 1, KeyWait::always},
+    {Failure::unknownOption, "Unknown Option : %s !!\n", 1, KeyWait::always},
     {Failure::notRiff, "%s : is not RIFF format!\n", 1, KeyWait::never},
     {Failure::notWave, "%s : is not WAVE format!\n", 1, KeyWait::never},
     {Failure::notPcm, "%s : is not PCM format!\n", 1, KeyWait::never},
@@ -52,13 +60,20 @@ inline constexpr std::array<FailureText, 13> kFailureTexts = {{
     {Failure::bitsNotSupported, "%s : bits per sample not supported!\n", 1, KeyWait::never},
     {Failure::noDataChunk, "%s : has no data chunk!\n", 1, KeyWait::never},
     {Failure::noSamples, "%s : has no samples!\n", 1, KeyWait::never},
+    {Failure::notDeviceFile, "%s : is not a device file!\n", 1, KeyWait::never},
+    {Failure::unknownFormat, "%s : has an unknown format code!\n", 1, KeyWait::never},
+    {Failure::truncated, "%s : is truncated!\n", 1, KeyWait::never},
+    {Failure::ambiguousLength, "%s : has a length that fits neither PCM12 nor PCM8!\n", 1,
+     KeyWait::never},
+    {Failure::tooLong, "%s : is too long for a WAV file!\n", 1, KeyWait::never},
 }};
 
 [[nodiscard]] constexpr const FailureText& textOf(Failure failure) {
   return kFailureTexts[static_cast<std::size_t>(failure)];
 }
 
-// The failure a rejected header is reported as (error must not be none).
+// The failure a rejected input is reported as (error must not be none).
 [[nodiscard]] Failure failureOf(WaveError error);
+[[nodiscard]] Failure failureOf(DecodeError error);
 
 }  // namespace korvane

@@ -1,11 +1,14 @@
 #include "app/run.h"
 
+#include <cmath>
 #include <new>
 #include <vector>
 
 #include "app/commands.h"
 #include "app/files.h"
 #include "app/messages.h"
+#include "app/options.h"
+#include "decoder/decoder.h"
 #include "encoders/frame.h"
 #include "wav/wave_reader.h"
 
@@ -16,7 +19,7 @@ namespace {
 int report(Console& console, Failure failure, const std::string& name, bool named = true) {
   const FailureText& text = textOf(failure);
   std::fprintf(console.out, text.format, name.c_str());
-  if (failure == Failure::unknownCommand) printUsage(console);
+  if (failure == Failure::unknownCommand || failure == Failure::unknownOption) printUsage(console);
   if (text.keyWait == KeyWait::always || (text.keyWait == KeyWait::whenNamed && named)) {
     pauseForKey(console);
   }
@@ -24,31 +27,88 @@ int report(Console& console, Failure failure, const std::string& name, bool name
   return text.exitCode;
 }
 
-// Input opened, output created: load, parse, encode, write.
-int convert(Console& console, const Command& command, const std::string& inputName,
-            InputFile& input, OutputFile& output) {
-  std::vector<std::uint8_t> file;
-  if (!loadInput(input, file)) return report(console, Failure::cannotRead, inputName);
+struct Job {
+  const Command& command;
+  const std::string& inputName;
+  const Options& options;
+  OutputFile& output;
+};
 
+void printEncodeReport(Console& console, const Job& job, const WaveInfo& wave,
+                       const std::vector<std::uint8_t>& stream) {
+  std::fprintf(console.out, "%s -> %s : %u samples, %u Hz, %zu bytes, %u bits per sample, ",
+               job.inputName.c_str(), job.output.name.c_str(), wave.sampleCount, wave.sampleRate,
+               stream.size(), bitsPerSampleOf(job.command.format));
+  DecodeCursor played;
+  if (openStream(stream, played) == DecodeError::none) {
+    std::fprintf(console.out, "SNR %.2f dB\n", snrDb(measureFidelity(wave, played)));
+  } else {
+    std::fputs("SNR not measured\n", console.out);
+  }
+}
+
+void printDecodeReport(Console& console, const Job& job, const StreamInfo& info) {
+  const double seconds =
+      info.sampleRate == 0 ? 0.0 : static_cast<double>(info.sampleCount) / info.sampleRate;
+  std::fprintf(console.out, "%s -> %s : %s, %u samples, %u Hz, %.3f s\n", job.inputName.c_str(),
+               job.output.name.c_str(), nameOf(info.format), info.sampleCount, info.sampleRate,
+               seconds);
+}
+
+// Builds the output of the loaded input; a failure leaves bytes empty.
+int build(Console& console, const Job& job, std::span<const std::uint8_t> file,
+          std::vector<std::uint8_t>& bytes) {
+  if (job.command.action == Action::decode) {
+    DecodeCursor cursor;
+    if (const DecodeError error = openStream(file, cursor); error != DecodeError::none) {
+      discardOutput(job.output);  // a decode leaves no output behind
+      return report(console, failureOf(error), job.inputName);
+    }
+    bytes = decodeToWave(cursor);
+    if (job.options.report) printDecodeReport(console, job, cursor.info);
+    return 0;
+  }
   WaveInfo wave;
   if (const WaveError error = readWaveInfo(file, wave); error != WaveError::none) {
-    return report(console, failureOf(error), inputName);
+    return report(console, failureOf(error), job.inputName);
   }
+  bytes = encodeStream(job.command.format, wave);
+  if (job.options.report) printEncodeReport(console, job, wave, bytes);
+  return 0;
+}
 
-  std::vector<std::uint8_t> stream;
+// Input opened, output created: load, build, write.
+int convert(Console& console, const Job& job, InputFile& input) {
+  std::vector<std::uint8_t> file;
+  if (!loadInput(input, file)) return report(console, Failure::cannotRead, job.inputName);
+  std::vector<std::uint8_t> bytes;
   try {
-    stream = encodeStream(command.format, wave);
+    if (const int code = build(console, job, file, bytes); code != 0) return code;
   } catch (const std::bad_alloc&) {
-    discardOutput(output);
-    return report(console, Failure::cannotWrite, output.name);
+    discardOutput(job.output);
+    return report(console, Failure::cannotWrite, job.output.name);
   }
-  if (!writeOutput(output, stream)) return report(console, Failure::cannotWrite, output.name);
+  if (!writeOutput(job.output, bytes))
+    return report(console, Failure::cannotWrite, job.output.name);
+  std::fflush(console.out);
   return 0;
 }
 
 }  // namespace
 
-int runKorvane(std::span<const std::string> args, Console& console) {
+int runKorvane(std::span<const std::string> argv, Console& console) {
+  const Options options = parseOptions(argv);
+  if (options.help) {
+    printHelp(console);
+    return 0;
+  }
+  if (options.version) {
+    printVersion(console);
+    return 0;
+  }
+  if (!options.unknown.empty()) return report(console, Failure::unknownOption, options.unknown);
+
+  const std::vector<std::string>& args = options.args;
   if (args.size() < 2) {
     printUsage(console);
     pauseForKey(console);
@@ -64,7 +124,7 @@ int runKorvane(std::span<const std::string> args, Console& console) {
 
   const bool named = args.size() >= 3;
   OutputFile output;
-  const std::string outputName = named ? args[2] : deriveOutputName(inputName, command->extension);
+  const std::string outputName = named ? args[2] : outputNameFor(*command, inputName);
   switch (createOutput(outputName, input.identity, output)) {
     case CreateResult::created:
       break;
@@ -76,9 +136,9 @@ int runKorvane(std::span<const std::string> args, Console& console) {
       return report(console, Failure::cannotCreate, outputName, named);
   }
 
-  const int code = convert(console, *command, inputName, input, output);
+  const int code = convert(console, {*command, inputName, options, output}, input);
   if (output.fd >= 0) {
-    // A rejected input leaves the created output empty, as it always has.
+    // A rejected WAV input leaves the created output empty, as it always has.
     output.removable = false;
     discardOutput(output);
   }

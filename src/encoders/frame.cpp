@@ -6,7 +6,7 @@
 
 namespace korvane {
 
-std::uint64_t streamLength(Format format, std::uint32_t sampleCount) {
+std::uint64_t streamLength(Format format, std::uint64_t sampleCount) {
   const std::uint64_t n = sampleCount;
   const std::uint64_t codes = n - 1;
   switch (format) {

@@ -56,7 +56,7 @@ inline constexpr std::array<FormatLayout, kFormatCount> kFormatLayouts = {{
 }
 
 // Exact byte length of the stream for sampleCount >= 1 samples.
-[[nodiscard]] std::uint64_t streamLength(Format format, std::uint32_t sampleCount);
+[[nodiscard]] std::uint64_t streamLength(Format format, std::uint64_t sampleCount);
 
 [[nodiscard]] constexpr std::uint16_t halfRateOf(std::uint32_t sampleRate) {
   return static_cast<std::uint16_t>(sampleRate >> 1);

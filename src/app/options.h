@@ -1,0 +1,21 @@
+// Options: arguments beginning with "--", taken out before the switch, input
+// and output are read, and allowed anywhere; "--" alone ends them.
+#pragma once
+
+#include <span>
+#include <string>
+#include <vector>
+
+namespace korvane {
+
+struct Options {
+  bool report = false;
+  bool help = false;
+  bool version = false;
+  std::string unknown;            // the first option not understood, if any
+  std::vector<std::string> args;  // everything else, in order
+};
+
+[[nodiscard]] Options parseOptions(std::span<const std::string> argv);
+
+}  // namespace korvane

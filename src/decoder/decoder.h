@@ -1,0 +1,74 @@
+// The device player: rebuilds the samples of a stream in any of the seven
+// formats from its header, seed sample and codes, with the encoders' own
+// state functions. Sample 0 is the seed; sample k is the state after code k.
+//
+// The format comes from the header: byte 0 is 0; codes 4, 3, 2, 1 and 16 name
+// AD4, AD3, AD2, WFM and PCM16; code 5 is PCM12 or PCM8, told apart by the
+// file length, which must be exactly that of one of them. Other formats may
+// be followed by padding, which is ignored.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "encoders/adpcm.h"
+#include "encoders/frame.h"
+#include "encoders/wfm.h"
+
+namespace korvane {
+
+enum class DecodeError : std::uint8_t {
+  none,
+  notDeviceFile,    // byte 0 is not 0
+  unknownFormat,    // a format code of none of the seven formats
+  noSamples,        // a count that leaves no sample, not even the seed
+  truncated,        // shorter than its header, seed and codes
+  ambiguousLength,  // code 5 with a length fitting neither PCM12 nor PCM8
+  tooLong,          // more samples than a WAV file can hold
+};
+
+struct StreamInfo {
+  Format format = Format::pcm16;
+  std::uint32_t sampleCount = 0;  // N, the seed included
+  std::uint32_t sampleRate = 0;   // 2 x halfRate
+};
+
+// A stream being played: where the next code is and the codec state.
+struct DecodeCursor {
+  StreamInfo info;
+  const std::uint8_t* payload = nullptr;  // first byte after the seed
+  std::int16_t seed = 0;                  // sample 0
+  std::uint32_t decoded = 0;              // samples after the seed handed out so far
+  AdpcmState adpcm;
+  WfmState wfm;
+};
+
+// Checks the stream and readies the cursor; every later read stays inside file.
+[[nodiscard]] DecodeError openStream(std::span<const std::uint8_t> file, DecodeCursor& cursor);
+
+// Decodes the next samples after the seed into out, whose size must be a
+// multiple of kCodePiece; returns how many it wrote (0 at the end).
+std::size_t decodeSamples(DecodeCursor& cursor, std::span<std::int16_t> out);
+
+// The whole stream as a mono 16-bit WAV file at the stream's sample rate.
+[[nodiscard]] std::vector<std::uint8_t> decodeToWave(DecodeCursor cursor);
+
+// Squared error of what the player reproduces against the input, over samples
+// 0 to N - 1 with the input clamped to the 16-bit range.
+struct Fidelity {
+  double signalEnergy = 0;
+  double errorEnergy = 0;
+};
+
+[[nodiscard]] Fidelity measureFidelity(WaveInfo input, DecodeCursor played);
+
+// 10 log10(signal / error) in dB; infinite when nothing was lost.
+[[nodiscard]] double snrDb(const Fidelity& fidelity);
+
+// Nominal payload bits per sample, and a short name, of each format.
+[[nodiscard]] unsigned bitsPerSampleOf(Format format);
+[[nodiscard]] const char* nameOf(Format format);
+
+}  // namespace korvane
