@@ -40,6 +40,16 @@ void waitForKey() {
 }
 #endif
 
+#ifdef _WIN32
+bool stderrIsTerminal() {
+  return _isatty(_fileno(stderr)) != 0;
+}
+#else
+bool stderrIsTerminal() {
+  return isatty(STDERR_FILENO) != 0;
+}
+#endif
+
 void printUsage(Console& console) {
   static constexpr const char* kUsage[] = {
       "KORVANE V2.0     DATE : 2006.9",
@@ -61,6 +71,8 @@ void printHelp(Console& console) {
   std::fputs(
       "          -D   Decode ADPCM, WFM or PCM -> WAV (16-BIT)\n"
       "Options : --report     print size, rate and quality after the conversion\n"
+      "          --search[=N] search the ADPCM and WFM codes, N from 0 (greedy) to 9, 5 by "
+      "default\n"
       "          --help       print this text\n"
       "          --version    print the version\n"
       "          --           end of options\n",

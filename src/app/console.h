@@ -9,6 +9,7 @@ struct Console {
   std::FILE* out = stdout;     // usage text and every message
   std::FILE* err = stderr;     // progress only
   bool keyWaitEnabled = true;  // off where no one can press a key (in-process tests)
+  bool showProgress = false;   // progress of long searches on err, a terminal
   int keyWaits = 0;            // how many times the program paused
 };
 
@@ -17,6 +18,9 @@ void pauseForKey(Console& console);
 
 // Platform key wait: one key, no echo; returns at once when stdin is no terminal.
 void waitForKey();
+
+// Whether standard error is a terminal, where progress may be shown.
+[[nodiscard]] bool stderrIsTerminal();
 
 // The nine usage strings; the first two share one console line.
 void printUsage(Console& console);

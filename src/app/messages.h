@@ -18,6 +18,7 @@ enum class Failure : std::uint8_t {
   cannotWrite,
   unknownCommand,
   unknownOption,
+  badOptionValue,
   notRiff,
   notWave,
   notPcm,
@@ -45,7 +46,7 @@ struct FailureText {
   KeyWait keyWait;
 };
 
-inline constexpr std::array<FailureText, 19> kFailureTexts = {{
+inline constexpr std::array<FailureText, 20> kFailureTexts = {{
     {Failure::cannotOpen, "Can not open File : %s !!\n", 1, KeyWait::always},
     {Failure::cannotCreate, "Can not creat File : %s !!\n", 2, KeyWait::whenNamed},
     {Failure::outputIsInput, "Output is the input File : %s !!\n", 2, KeyWait::whenNamed},
@@ -53,6 +54,7 @@ inline constexpr std::array<FailureText, 19> kFailureTexts = {{
     {Failure::cannotWrite, "Can not write File : %s !!\n", 2, KeyWait::never},
     {Failure::unknownCommand, "Unknown Command : %s !!\n", 1, KeyWait::always},
     {Failure::unknownOption, "Unknown Option : %s !!\n", 1, KeyWait::always},
+    {Failure::badOptionValue, "Bad Option Value : %s !!\n", 1, KeyWait::always},
     {Failure::notRiff, "%s : is not RIFF format!\n", 1, KeyWait::never},
     {Failure::notWave, "%s : is not WAVE format!\n", 1, KeyWait::never},
     {Failure::notPcm, "%s : is not PCM format!\n", 1, KeyWait::never},

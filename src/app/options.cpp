@@ -16,6 +16,15 @@ Options parseOptions(std::span<const std::string> argv) {
       options.help = true;
     } else if (arg == "--version") {
       options.version = true;
+    } else if (arg == "--search") {
+      options.searchLevel = kDefaultSearchLevel;
+    } else if (arg.rfind("--search=", 0) == 0) {
+      const std::string value = arg.substr(9);
+      if (value.size() == 1 && value[0] >= '0' && value[0] <= '0' + kMaxSearchLevel) {
+        options.searchLevel = value[0] - '0';
+      } else if (options.badValue.empty()) {
+        options.badValue = arg;
+      }
     } else if (options.unknown.empty()) {
       options.unknown = arg;
     }

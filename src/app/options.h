@@ -6,12 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "search/search.h"
+
 namespace korvane {
 
 struct Options {
   bool report = false;
   bool help = false;
   bool version = false;
+  int searchLevel = 0;            // 0: the greedy encoder
+  std::string badValue;           // the first option whose value is not understood, if any
   std::string unknown;            // the first option not understood, if any
   std::vector<std::string> args;  // everything else, in order
 };

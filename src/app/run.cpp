@@ -8,6 +8,7 @@
 #include "app/files.h"
 #include "app/messages.h"
 #include "app/options.h"
+#include "app/progress.h"
 #include "decoder/decoder.h"
 #include "encoders/frame.h"
 #include "wav/wave_reader.h"
@@ -19,7 +20,10 @@ namespace {
 int report(Console& console, Failure failure, const std::string& name, bool named = true) {
   const FailureText& text = textOf(failure);
   std::fprintf(console.out, text.format, name.c_str());
-  if (failure == Failure::unknownCommand || failure == Failure::unknownOption) printUsage(console);
+  if (failure == Failure::unknownCommand || failure == Failure::unknownOption ||
+      failure == Failure::badOptionValue) {
+    printUsage(console);
+  }
   if (text.keyWait == KeyWait::always || (text.keyWait == KeyWait::whenNamed && named)) {
     pauseForKey(console);
   }
@@ -55,6 +59,19 @@ void printDecodeReport(Console& console, const Job& job, const StreamInfo& info)
                seconds);
 }
 
+// Encodes, showing progress on a terminal when a search runs for long.
+std::vector<std::uint8_t> encodeWithProgress(Console& console, const Job& job,
+                                             const WaveInfo& wave) {
+  const int level = job.options.searchLevel;
+  const Format format = job.command.format;
+  const bool searched = level > 0 && (format == Format::adpcm4 || format == Format::adpcm3 ||
+                                      format == Format::adpcm2 || format == Format::wfm);
+  if (!searched || !console.showProgress) return encodeStream(format, wave, level);
+  EncodeProgress progress;
+  ProgressDisplay display(console.err, progress, wave.sampleCount);
+  return encodeStream(format, wave, level, &progress);
+}
+
 // Builds the output of the loaded input; a failure leaves bytes empty.
 int build(Console& console, const Job& job, std::span<const std::uint8_t> file,
           std::vector<std::uint8_t>& bytes) {
@@ -72,7 +89,7 @@ int build(Console& console, const Job& job, std::span<const std::uint8_t> file,
   if (const WaveError error = readWaveInfo(file, wave); error != WaveError::none) {
     return report(console, failureOf(error), job.inputName);
   }
-  bytes = encodeStream(job.command.format, wave);
+  bytes = encodeWithProgress(console, job, wave);
   if (job.options.report) printEncodeReport(console, job, wave, bytes);
   return 0;
 }
@@ -107,6 +124,7 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
     return 0;
   }
   if (!options.unknown.empty()) return report(console, Failure::unknownOption, options.unknown);
+  if (!options.badValue.empty()) return report(console, Failure::badOptionValue, options.badValue);
 
   const std::vector<std::string>& args = options.args;
   if (args.size() < 2) {

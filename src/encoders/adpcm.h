@@ -61,26 +61,26 @@ inline constexpr std::array<std::int16_t, 8> kIndexTable3 = {-2, -2, 3, 7, -2, -
 inline constexpr std::array<std::int16_t, 16> kIndexTable2 = {-3, 5, -3, 5, 0, 0, 0, 0,
                                                               0,  0, 0,  0, 0, 0, 0, 0};
 
-[[nodiscard]] inline std::int32_t currentStep(const AdpcmState& state) {
+[[nodiscard]] constexpr std::int32_t currentStep(const AdpcmState& state) {
   return kStepTable[static_cast<std::size_t>(state.stepIndex)];
 }
 
 // The index update takes the table entry's low 8 bits as a signed adjustment;
 // sums lie in -3..96, so the clamp is a plain 0..88 clamp.
-inline void updateStepIndex(AdpcmState& state, std::int16_t adjustment) {
+constexpr void updateStepIndex(AdpcmState& state, std::int16_t adjustment) {
   const int sum = state.stepIndex + static_cast<std::int8_t>(adjustment);
   state.stepIndex =
       static_cast<std::int8_t>(sum < 0 ? 0 : (sum > kMaxStepIndex ? kMaxStepIndex : sum));
 }
 
 // Adds the signed delta and clamps the predictor to the 16-bit range.
-inline void movePredictor(AdpcmState& state, std::int32_t delta) {
+constexpr void movePredictor(AdpcmState& state, std::int32_t delta) {
   const std::int32_t sum = state.predictor + delta;
   state.predictor = sum > 32767 ? 32767 : (sum < -32768 ? -32768 : sum);
 }
 
 // Magnitude of the reconstruction for step and code, before the sign.
-[[nodiscard]] inline std::int32_t deltaAdpcm4(std::int32_t step, unsigned code) {
+[[nodiscard]] constexpr std::int32_t deltaAdpcm4(std::int32_t step, unsigned code) {
   std::int32_t delta = step >> 3;
   if (code & 4) delta += step;
   if (code & 2) delta += step >> 1;
@@ -88,14 +88,14 @@ inline void movePredictor(AdpcmState& state, std::int32_t delta) {
   return delta;
 }
 
-[[nodiscard]] inline std::int32_t deltaAdpcm3(std::int32_t step, unsigned code) {
+[[nodiscard]] constexpr std::int32_t deltaAdpcm3(std::int32_t step, unsigned code) {
   std::int32_t delta = step >> 2;
   if (code & 2) delta += step;
   if (code & 1) delta += step >> 1;
   return delta;
 }
 
-[[nodiscard]] inline std::int32_t deltaAdpcm2(std::int32_t step, unsigned code) {
+[[nodiscard]] constexpr std::int32_t deltaAdpcm2(std::int32_t step, unsigned code) {
   std::int32_t delta = step >> 1;
   if (code & 1) delta += step;
   return delta;
@@ -103,7 +103,7 @@ inline void movePredictor(AdpcmState& state, std::int32_t delta) {
 
 // Applies one code to the state and returns the new predictor. Only the low
 // bits of the code's width are looked at.
-inline std::int32_t reconstructAdpcm4(AdpcmState& state, std::uint8_t code) {
+constexpr std::int32_t reconstructAdpcm4(AdpcmState& state, std::uint8_t code) {
   const unsigned c = code & 0xFu;
   const std::int32_t delta = deltaAdpcm4(currentStep(state), c);
   movePredictor(state, (c & 8) ? -delta : delta);
@@ -111,7 +111,7 @@ inline std::int32_t reconstructAdpcm4(AdpcmState& state, std::uint8_t code) {
   return state.predictor;
 }
 
-inline std::int32_t reconstructAdpcm3(AdpcmState& state, std::uint8_t code) {
+constexpr std::int32_t reconstructAdpcm3(AdpcmState& state, std::uint8_t code) {
   const unsigned c = code & 0x7u;
   const std::int32_t delta = deltaAdpcm3(currentStep(state), c);
   movePredictor(state, (c & 4) ? -delta : delta);
@@ -119,7 +119,7 @@ inline std::int32_t reconstructAdpcm3(AdpcmState& state, std::uint8_t code) {
   return state.predictor;
 }
 
-inline std::int32_t reconstructAdpcm2(AdpcmState& state, std::uint8_t code) {
+constexpr std::int32_t reconstructAdpcm2(AdpcmState& state, std::uint8_t code) {
   const unsigned c = code & 0x3u;
   const std::int32_t delta = deltaAdpcm2(currentStep(state), c);
   movePredictor(state, (c & 2) ? -delta : delta);
@@ -129,7 +129,7 @@ inline std::int32_t reconstructAdpcm2(AdpcmState& state, std::uint8_t code) {
 
 // Greedy quantizers: pick the code for sample (every threshold inclusive, a
 // difference of 0 counts as positive), apply it, return it.
-inline std::uint8_t quantizeAdpcm4(AdpcmState& state, std::int32_t sample) {
+constexpr std::uint8_t quantizeAdpcm4(AdpcmState& state, std::int32_t sample) {
   const std::int32_t step = currentStep(state);
   std::int32_t diff = sample - state.predictor;
   unsigned code = 0;
@@ -150,7 +150,7 @@ inline std::uint8_t quantizeAdpcm4(AdpcmState& state, std::int32_t sample) {
   return static_cast<std::uint8_t>(code);
 }
 
-inline std::uint8_t quantizeAdpcm3(AdpcmState& state, std::int32_t sample) {
+constexpr std::uint8_t quantizeAdpcm3(AdpcmState& state, std::int32_t sample) {
   const std::int32_t step = currentStep(state);
   std::int32_t diff = sample - state.predictor;
   unsigned code = 0;
@@ -167,7 +167,7 @@ inline std::uint8_t quantizeAdpcm3(AdpcmState& state, std::int32_t sample) {
   return static_cast<std::uint8_t>(code);
 }
 
-inline std::uint8_t quantizeAdpcm2(AdpcmState& state, std::int32_t sample) {
+constexpr std::uint8_t quantizeAdpcm2(AdpcmState& state, std::int32_t sample) {
   const std::int32_t step = currentStep(state);
   std::int32_t diff = sample - state.predictor;
   unsigned code = 0;
@@ -246,14 +246,14 @@ inline constexpr CodeLayout kAdpcmLayout = Bits == 4   ? kAdpcm4Layout
                                                        : kAdpcm2Layout;
 
 template <unsigned Bits>
-inline std::uint8_t quantizeAdpcm(AdpcmState& state, std::int32_t sample) {
+constexpr std::uint8_t quantizeAdpcm(AdpcmState& state, std::int32_t sample) {
   if constexpr (Bits == 4) return quantizeAdpcm4(state, sample);
   if constexpr (Bits == 3) return quantizeAdpcm3(state, sample);
   if constexpr (Bits == 2) return quantizeAdpcm2(state, sample);
 }
 
 template <unsigned Bits>
-inline std::int32_t reconstructAdpcm(AdpcmState& state, std::uint8_t code) {
+constexpr std::int32_t reconstructAdpcm(AdpcmState& state, std::uint8_t code) {
   if constexpr (Bits == 4) return reconstructAdpcm4(state, code);
   if constexpr (Bits == 3) return reconstructAdpcm3(state, code);
   if constexpr (Bits == 2) return reconstructAdpcm2(state, code);

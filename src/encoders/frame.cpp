@@ -3,6 +3,7 @@
 
 #include "encoders/adpcm.h"
 #include "encoders/wfm.h"
+#include "search/search.h"
 
 namespace korvane {
 
@@ -38,7 +39,8 @@ void storeStreamHeader(const StreamHeader& header,
   out[7] = static_cast<std::uint8_t>(header.halfRate >> 8);
 }
 
-std::vector<std::uint8_t> encodeStream(Format format, WaveInfo wave) {
+std::vector<std::uint8_t> encodeStream(Format format, WaveInfo wave, int searchLevel,
+                                       EncodeProgress* progress) {
   const FormatLayout& layout = layoutOf(format);
   const std::uint32_t n = wave.sampleCount;
   std::vector<std::uint8_t> stream(static_cast<std::size_t>(streamLength(format, n)));
@@ -57,18 +59,23 @@ std::vector<std::uint8_t> encodeStream(Format format, WaveInfo wave) {
   }
 
   const std::span<std::uint8_t> payload = all.subspan(kStreamHeaderBytes + layout.seedBytes);
+  const SearchLevel& level = searchLevelOf(searchLevel);
   switch (format) {
     case Format::adpcm4:
-      encodeAdpcm4(wave, seed, payload);
+      searchLevel > 0 ? searchAdpcm4(wave, seed, payload, level, progress)
+                      : encodeAdpcm4(wave, seed, payload);
       break;
     case Format::adpcm3:
-      encodeAdpcm3(wave, seed, payload);
+      searchLevel > 0 ? searchAdpcm3(wave, seed, payload, level, progress)
+                      : encodeAdpcm3(wave, seed, payload);
       break;
     case Format::adpcm2:
-      encodeAdpcm2(wave, seed, payload);
+      searchLevel > 0 ? searchAdpcm2(wave, seed, payload, level, progress)
+                      : encodeAdpcm2(wave, seed, payload);
       break;
     case Format::wfm:
-      encodeWfm(wave, seed, payload);
+      searchLevel > 0 ? searchWfm(wave, seed, payload, level, progress)
+                      : encodeWfm(wave, seed, payload);
       break;
     case Format::pcm16:
       encodePcm16(wave, payload);

@@ -19,6 +19,7 @@
 #include <span>
 #include <vector>
 
+#include "search/search.h"
 #include "wav/wave_reader.h"
 
 namespace korvane {
@@ -70,7 +71,12 @@ inline constexpr std::array<FormatLayout, kFormatCount> kFormatLayouts = {{
 void storeStreamHeader(const StreamHeader& header, std::span<std::uint8_t, kStreamHeaderBytes> out);
 
 // Builds the whole stream for an accepted, unread wave (sampleCount >= 1).
-[[nodiscard]] std::vector<std::uint8_t> encodeStream(Format format, WaveInfo wave);
+// searchLevel 1 to 9 chooses the ADPCM and WFM codes by search; 0, and every
+// level for the PCM formats, encodes as always.
+// progress, when given, counts the samples a search has encoded.
+[[nodiscard]] std::vector<std::uint8_t> encodeStream(Format format, WaveInfo wave,
+                                                     int searchLevel = 0,
+                                                     EncodeProgress* progress = nullptr);
 
 // Payload coders: each takes samples 1 to N - 1 from wave and fills payload,
 // which holds exactly the bytes after the seed sample.

@@ -1,0 +1,168 @@
+// The code search: never worse than the greedy encoder, decodable by the
+// unchanged player, and reported truthfully.
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "decoder/decoder.h"
+#include "encoders/frame.h"
+#include "search/search.h"
+#include "support.h"
+
+namespace korvane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+using test::makeWave16;
+
+constexpr Format kSearched[] = {Format::adpcm4, Format::adpcm3, Format::adpcm2, Format::wfm};
+
+// Squared error of the decoded stream against the input, both from bytes.
+double decodedError(const Bytes& wav, const Bytes& stream) {
+  WaveInfo wave;
+  EXPECT_EQ(readWaveInfo(wav, wave), WaveError::none);
+  DecodeCursor played;
+  EXPECT_EQ(openStream(stream, played), DecodeError::none);
+  EXPECT_EQ(played.info.sampleCount, wave.sampleCount);
+  return measureFidelity(wave, played).errorEnergy;
+}
+
+Bytes encodeFile(Format format, const Bytes& wav, int level) {
+  WaveInfo wave;
+  EXPECT_EQ(readWaveInfo(wav, wave), WaveError::none);
+  return encodeStream(format, wave, level);
+}
+
+std::vector<Bytes> hardInputs() {
+  std::vector<Bytes> inputs;
+  for (std::size_t n = 1; n <= 40; ++n) {
+    inputs.push_back(makeWave16(test::randomSamples(n, static_cast<std::uint32_t>(n))));
+    inputs.push_back(makeWave16(test::speechLikeSamples(n, static_cast<std::uint32_t>(n))));
+  }
+  // Around the block of 4096 codes and its lookahead of 128 samples.
+  for (const std::size_t n : {4096u, 4097u, 4098u, 4224u, 4225u, 4226u, 8193u}) {
+    inputs.push_back(makeWave16(test::speechLikeSamples(n, static_cast<std::uint32_t>(n))));
+  }
+  inputs.push_back(makeWave16(std::vector<std::int32_t>(3000, 0)));
+  std::vector<std::int32_t> square;
+  for (int i = 0; i < 3000; ++i)
+    square.push_back((i / 40) % 2 ? 32767 : -32768);
+  inputs.push_back(makeWave16(square));
+  inputs.push_back(makeWave16(test::randomSamples(6000, 99)));
+  // 1-bit input reaches far beyond 16 bits, and its seed too.
+  inputs.push_back(test::makeWave(test::Bytes(500, 0xFF), 1, 8000));
+  Bytes alternating;
+  for (int i = 0; i < 500; ++i)
+    alternating.push_back(i % 3 ? 0x00 : 0xFF);
+  inputs.push_back(test::makeWave(alternating, 1, 8000));
+  return inputs;
+}
+
+TEST(Search, NeverWorseThanGreedyAndAlwaysDecodable) {
+  const std::vector<Bytes> inputs = hardInputs();
+  for (const Format format : kSearched) {
+    for (const int level : {1, 3, kDefaultSearchLevel}) {
+      for (std::size_t i = 0; i < inputs.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << nameOf(format) << " level " << level << " input " << i);
+        const Bytes greedy = encodeFile(format, inputs[i], 0);
+        const Bytes searched = encodeFile(format, inputs[i], level);
+        ASSERT_EQ(searched.size(), greedy.size());
+        EXPECT_TRUE(std::equal(greedy.begin(), greedy.begin() + 10, searched.begin()));
+        EXPECT_LE(decodedError(inputs[i], searched), decodedError(inputs[i], greedy));
+      }
+    }
+  }
+}
+
+TEST(Search, LevelZeroIsTheGreedyEncoder) {
+  const Bytes wav = makeWave16(test::speechLikeSamples(5000, 4));
+  for (const Format format : kSearched) {
+    WaveInfo wave;
+    ASSERT_EQ(readWaveInfo(wav, wave), WaveError::none);
+    EXPECT_EQ(encodeStream(format, wave, 0), encodeStream(format, wave));
+  }
+}
+
+TEST(Search, PcmFormatsIgnoreTheLevel) {
+  const Bytes wav = makeWave16(test::speechLikeSamples(777, 5));
+  for (const Format format : {Format::pcm16, Format::pcm12, Format::pcm8}) {
+    EXPECT_EQ(encodeFile(format, wav, kDefaultSearchLevel), encodeFile(format, wav, 0));
+  }
+}
+
+// A quality floor on the bundled recording, below what the default level
+// reaches there, so a search that stops finding better codes is caught.
+TEST(Search, DefaultLevelGainsOnTheBundledRecording) {
+  const Bytes wav = test::readFile(KORVANE_EXAMPLE);
+  const struct {
+    Format format;
+    double floorDb;
+  } floors[] = {
+      {Format::adpcm4, 2.0}, {Format::adpcm3, 2.5}, {Format::adpcm2, 2.3}, {Format::wfm, 1.7}};
+  for (const auto& f : floors) {
+    const double greedy = decodedError(wav, encodeFile(f.format, wav, 0));
+    const double searched = decodedError(wav, encodeFile(f.format, wav, kDefaultSearchLevel));
+    EXPECT_GE(10 * std::log10(greedy / searched), f.floorDb) << nameOf(f.format);
+  }
+}
+
+TEST(Search, ProgressCountsEverySample) {
+  const Bytes wav = makeWave16(test::speechLikeSamples(10000, 6));
+  for (const Format format : kSearched) {
+    WaveInfo wave;
+    ASSERT_EQ(readWaveInfo(wav, wave), WaveError::none);
+    EncodeProgress progress;
+    (void)encodeStream(format, wave, 2, &progress);
+    EXPECT_EQ(progress.samplesDone.load(), 9999u) << nameOf(format);
+  }
+}
+
+TEST(SearchCli, SearchedFilesDecodeToTheReportedSnr) {
+  test::TempDir dir;
+  test::writeFile(dir / "voice.wav", test::readFile(KORVANE_EXAMPLE));
+  const struct {
+    const char* sw;
+    const char* out;
+  } cases[] = {
+      {"-E4", "voice.AD4"}, {"-E3", "voice.AD3"}, {"-E2", "voice.AD2"}, {"-E1", "voice.WFM"}};
+  for (const auto& c : cases) {
+    const test::RunResult r =
+        test::runProgram({c.sw, "voice.wav", "--search", "--report"}, {dir.path});
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(r.err, "");  // no progress line where stderr is no terminal
+    const Bytes stream = test::readFile(dir / c.out);
+    WaveInfo wave;
+    const Bytes wav = test::readFile(dir / "voice.wav");
+    ASSERT_EQ(readWaveInfo(wav, wave), WaveError::none);
+    DecodeCursor played;
+    ASSERT_EQ(openStream(stream, played), DecodeError::none);
+    char snr[32];
+    std::snprintf(snr, sizeof snr, "SNR %.2f dB\n", snrDb(measureFidelity(wave, played)));
+    EXPECT_NE(r.out.find(snr), std::string::npos) << r.out << " wants " << snr;
+    EXPECT_EQ(stream, encodeFile(Format(static_cast<int>(&c - cases)), wav, kDefaultSearchLevel));
+  }
+}
+
+TEST(SearchCli, LevelsAndValues) {
+  test::TempDir dir;
+  test::writeFile(dir / "a.wav", makeWave16(test::speechLikeSamples(3000, 7)));
+  ASSERT_EQ(test::runProgram({"-E3", "a.wav", "plain.ad3"}, {dir.path}).exitCode, 0);
+  ASSERT_EQ(test::runProgram({"-E3", "--search=0", "a.wav", "zero.ad3"}, {dir.path}).exitCode, 0);
+  EXPECT_EQ(test::readFile(dir / "zero.ad3"), test::readFile(dir / "plain.ad3"));
+  ASSERT_EQ(test::runProgram({"-E3", "--search=9", "a.wav", "nine.ad3"}, {dir.path}).exitCode, 0);
+  EXPECT_EQ(test::readFile(dir / "nine.ad3"),
+            encodeFile(Format::adpcm3, test::readFile(dir / "a.wav"), 9));
+  ASSERT_EQ(test::runProgram({"-E16", "--search", "a.wav", "s.pcm"}, {dir.path}).exitCode, 0);
+  ASSERT_EQ(test::runProgram({"-E16", "a.wav", "p.pcm"}, {dir.path}).exitCode, 0);
+  EXPECT_EQ(test::readFile(dir / "s.pcm"), test::readFile(dir / "p.pcm"));
+  for (const char* bad : {"--search=10", "--search=", "--search=x", "--search=-1"}) {
+    const test::RunResult r = test::runProgram({"-E4", "a.wav", "x.ad4", bad}, {dir.path});
+    EXPECT_EQ(r.exitCode, 1) << bad;
+    EXPECT_EQ(r.out, std::string("Bad Option Value : ") + bad + " !!\n" + test::kUsage);
+    EXPECT_FALSE(fs::exists(dir / "x.ad4"));
+  }
+}
+
+}  // namespace
+}  // namespace korvane
