@@ -234,7 +234,8 @@ struct Beam {
     std::uint32_t node = 0;
   };
 
-  explicit Beam(const SearchLevel& level)
+  // span: the most samples one decide covers.
+  Beam(const SearchLevel& level, std::size_t span)
       : width(std::clamp(level.beam, 1u, kMaxBeam)),
         spread(std::min(level.spread, Codec::kCodes - 1)),
         mergeBits(std::min(level.mergeBits, 15u)) {
@@ -245,8 +246,8 @@ struct Beam {
     greedyCodes.resize(offers);
     tableBits = static_cast<unsigned>(std::bit_width(2 * offers - 1));
     slots.assign(std::size_t{1} << tableBits, Slot{});
-    parents.resize(kSpan * width);
-    codes.resize(kSpan * width);
+    parents.resize(span * width);
+    codes.resize(span * width);
   }
 
   // Stores a candidate, or improves the node that holds its state already.
@@ -373,7 +374,11 @@ struct BlockSearch {
   using State = typename Codec::State;
 
   BlockSearch(const SearchLevel& level, const State& start, std::uint32_t codeCount)
-      : beam(level), window(kSpan), decided(kBlock), left(codeCount), state(start) {}
+      : beam(level, std::min<std::size_t>(codeCount, kSpan)),
+        window(std::min<std::size_t>(codeCount, kSpan)),
+        decided(std::min<std::size_t>(codeCount, kBlock)),
+        left(codeCount),
+        state(start) {}
 
   Beam<Codec> beam;
   std::vector<std::int32_t> window;  // samples from the first undecided one on
