@@ -359,3 +359,50 @@ TEST(Adpcm, OutOfRangeSamplesStayInRange) {
 
 }  // namespace
 }  // namespace korvane
+
+namespace korvane {
+namespace {
+
+// The quantizers as first described: one step, half a step, a quarter step,
+// each tested on what the last left over, every test inclusive.
+unsigned referenceCode(unsigned bits, std::int32_t step, std::int32_t diff) {
+  unsigned code = 0;
+  const unsigned sign = 1u << (bits - 1);
+  if (diff < 0) {
+    code = sign;
+    diff = -diff;
+  }
+  std::int32_t part = step;
+  for (unsigned bit = sign >> 1; bit != 0; bit >>= 1, part >>= 1) {
+    if (diff >= part) {
+      code |= bit;
+      diff -= part;
+    }
+  }
+  return code;
+}
+
+TEST(Adpcm, QuantizersMatchTheSequentialTestsEverywhere) {
+  std::vector<std::int32_t> diffs;
+  for (std::int32_t d = -70000; d <= 70000; ++d)
+    diffs.push_back(d);
+  for (const std::int32_t d : {-4194304, -4161536, -100000, 100000, 4161536, 4194304}) {
+    diffs.push_back(d);
+  }
+  for (const unsigned bits : {4u, 3u, 2u}) {
+    for (int index = 0; index <= kMaxStepIndex; ++index) {
+      const std::int32_t step = kStepTable[static_cast<std::size_t>(index)];
+      for (const std::int32_t diff : diffs) {
+        AdpcmState state{0, static_cast<std::int8_t>(index)};
+        const unsigned code = bits == 4   ? quantizeAdpcm4(state, diff)
+                              : bits == 3 ? quantizeAdpcm3(state, diff)
+                                          : quantizeAdpcm2(state, diff);
+        ASSERT_EQ(code, referenceCode(bits, step, diff))
+            << bits << "-bit, index " << index << ", difference " << diff;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace korvane

@@ -31,10 +31,26 @@ struct OutputFile {
 
 enum class CreateResult : std::uint8_t { created, failed, isInput };
 
+// The whole input in memory: a regular file is mapped read-only, anything
+// else (or a file that cannot be mapped) is read into owned bytes.
+struct LoadedInput {
+  LoadedInput() = default;
+  ~LoadedInput();
+  LoadedInput(const LoadedInput&) = delete;
+  LoadedInput& operator=(const LoadedInput&) = delete;
+
+  std::span<const std::uint8_t> bytes() const { return {data, size}; }
+
+  const std::uint8_t* data = nullptr;
+  std::size_t size = 0;
+  void* mapping = nullptr;  // to unmap, when mapped
+  std::vector<std::uint8_t> owned;
+};
+
 [[nodiscard]] bool openInput(const std::string& name, InputFile& input);
 
-// Reads the whole input and closes it; false when it cannot be read in full.
-[[nodiscard]] bool loadInput(InputFile& input, std::vector<std::uint8_t>& bytes);
+// Loads the whole input and closes it; false when it cannot be read in full.
+[[nodiscard]] bool loadInput(InputFile& input, LoadedInput& loaded);
 
 void closeInput(InputFile& input);
 

@@ -96,8 +96,9 @@ int build(Console& console, const Job& job, std::span<const std::uint8_t> file,
 
 // Input opened, output created: load, build, write.
 int convert(Console& console, const Job& job, InputFile& input) {
-  std::vector<std::uint8_t> file;
-  if (!loadInput(input, file)) return report(console, Failure::cannotRead, job.inputName);
+  LoadedInput loaded;
+  if (!loadInput(input, loaded)) return report(console, Failure::cannotRead, job.inputName);
+  const std::span<const std::uint8_t> file = loaded.bytes();
   std::vector<std::uint8_t> bytes;
   try {
     if (const int code = build(console, job, file, bytes); code != 0) return code;

@@ -41,15 +41,19 @@ std::int16_t fromOffset(std::uint32_t value) {
 
 // The payload position of code `first` is a whole number of groups in, since
 // every call but the last decodes a multiple of kCodePiece codes.
+// The codec state is worked on in a local copy, kept in registers: the
+// stores of the output could otherwise alias it.
 template <unsigned Bits>
 void decodeAdpcm(DecodeCursor& c, std::span<std::int16_t> out) {
   constexpr CodeLayout kLayout = kAdpcmLayout<Bits>;
   std::array<std::uint8_t, kCodePiece> codes;
   const std::span<std::uint8_t> piece = std::span(codes).first(out.size());
   unpackCodes<kLayout>(c.payload + packedBytes(kLayout, c.decoded), piece);
+  AdpcmState state = c.adpcm;
   for (std::size_t j = 0; j < piece.size(); ++j) {
-    out[j] = static_cast<std::int16_t>(reconstructAdpcm<Bits>(c.adpcm, piece[j]));
+    out[j] = static_cast<std::int16_t>(reconstructAdpcm<Bits>(state, piece[j]));
   }
+  c.adpcm = state;
 }
 
 // Decision g sits in byte g / 8 at bit 7 - g % 8, except in a final partial
@@ -58,13 +62,24 @@ void decodeWfm(DecodeCursor& c, std::span<std::int16_t> out) {
   const std::uint32_t decisions = c.info.sampleCount - 1;
   const std::uint32_t fullBytes = decisions / 8;
   const unsigned partial = decisions % 8;
-  for (std::size_t j = 0; j < out.size(); ++j) {
+  WfmState state = c.wfm;
+  std::size_t j = 0;
+  // Whole bytes first (pieces start on a byte), then the bits of a partial one.
+  for (std::uint32_t byte = c.decoded / 8; j + 8 <= out.size() && byte < fullBytes; ++byte) {
+    const unsigned bits = c.payload[byte];
+    for (int bit = 7; bit >= 0; --bit) {
+      applyWfmDecision(state, (bits >> bit) & 1u);
+      out[j++] = fromOffset(state.estimate);
+    }
+  }
+  for (; j < out.size(); ++j) {
     const std::uint32_t g = c.decoded + static_cast<std::uint32_t>(j);
     const std::uint32_t byte = g / 8;
     const unsigned top = byte < fullBytes ? 7u : partial - 1u;
-    applyWfmDecision(c.wfm, (c.payload[byte] >> (top - g % 8)) & 1u);
-    out[j] = fromOffset(c.wfm.estimate);
+    applyWfmDecision(state, (c.payload[byte] >> (top - g % 8)) & 1u);
+    out[j] = fromOffset(state.estimate);
   }
+  c.wfm = state;
 }
 
 // PCM12 after the seed: an odd sample i has its high nibble in the high half of

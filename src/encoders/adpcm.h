@@ -73,32 +73,55 @@ constexpr void updateStepIndex(AdpcmState& state, std::int16_t adjustment) {
       static_cast<std::int8_t>(sum < 0 ? 0 : (sum > kMaxStepIndex ? kMaxStepIndex : sum));
 }
 
+// The index update for every step index and code, tabulated from
+// updateStepIndex, so that the serial path from one code to the next step is
+// a single load.
+template <std::size_t Codes>
+constexpr auto tabulateStepIndex(const std::array<std::int16_t, Codes>& adjustments) {
+  std::array<std::array<std::int8_t, Codes>, kMaxStepIndex + 1> next{};
+  for (std::size_t i = 0; i <= kMaxStepIndex; ++i) {
+    for (std::size_t c = 0; c < Codes; ++c) {
+      AdpcmState s{0, static_cast<std::int8_t>(i)};
+      updateStepIndex(s, adjustments[c]);
+      next[i][c] = s.stepIndex;
+    }
+  }
+  return next;
+}
+
+inline constexpr auto kNextStepIndex4 = tabulateStepIndex(kIndexTable4);
+inline constexpr auto kNextStepIndex3 = tabulateStepIndex(kIndexTable3);
+inline constexpr auto kNextStepIndex2 = tabulateStepIndex(kIndexTable2);
+
+constexpr void nextStepIndex(AdpcmState& state, const auto& table, unsigned code) {
+  state.stepIndex = table[static_cast<std::size_t>(state.stepIndex)][code];
+}
+
 // Adds the signed delta and clamps the predictor to the 16-bit range.
 constexpr void movePredictor(AdpcmState& state, std::int32_t delta) {
   const std::int32_t sum = state.predictor + delta;
   state.predictor = sum > 32767 ? 32767 : (sum < -32768 ? -32768 : sum);
 }
 
-// Magnitude of the reconstruction for step and code, before the sign.
+// The part a code bit adds: all of part when the bit is set, else nothing.
+[[nodiscard]] constexpr std::int32_t partIf(unsigned code, unsigned bit, std::int32_t part) {
+  return part & -static_cast<std::int32_t>((code & bit) != 0);
+}
+
+// Magnitude of the reconstruction for step and code, before the sign: a base
+// share of the step plus one separately shifted step per set magnitude bit,
+// summed as independent terms.
 [[nodiscard]] constexpr std::int32_t deltaAdpcm4(std::int32_t step, unsigned code) {
-  std::int32_t delta = step >> 3;
-  if (code & 4) delta += step;
-  if (code & 2) delta += step >> 1;
-  if (code & 1) delta += step >> 2;
-  return delta;
+  return ((step >> 3) + partIf(code, 4, step)) +
+         (partIf(code, 2, step >> 1) + partIf(code, 1, step >> 2));
 }
 
 [[nodiscard]] constexpr std::int32_t deltaAdpcm3(std::int32_t step, unsigned code) {
-  std::int32_t delta = step >> 2;
-  if (code & 2) delta += step;
-  if (code & 1) delta += step >> 1;
-  return delta;
+  return (step >> 2) + partIf(code, 2, step) + partIf(code, 1, step >> 1);
 }
 
 [[nodiscard]] constexpr std::int32_t deltaAdpcm2(std::int32_t step, unsigned code) {
-  std::int32_t delta = step >> 1;
-  if (code & 1) delta += step;
-  return delta;
+  return (step >> 1) + partIf(code, 1, step);
 }
 
 // Applies one code to the state and returns the new predictor. Only the low
@@ -107,7 +130,7 @@ constexpr std::int32_t reconstructAdpcm4(AdpcmState& state, std::uint8_t code) {
   const unsigned c = code & 0xFu;
   const std::int32_t delta = deltaAdpcm4(currentStep(state), c);
   movePredictor(state, (c & 8) ? -delta : delta);
-  updateStepIndex(state, kIndexTable4[c]);
+  nextStepIndex(state, kNextStepIndex4, c);
   return state.predictor;
 }
 
@@ -115,7 +138,7 @@ constexpr std::int32_t reconstructAdpcm3(AdpcmState& state, std::uint8_t code) {
   const unsigned c = code & 0x7u;
   const std::int32_t delta = deltaAdpcm3(currentStep(state), c);
   movePredictor(state, (c & 4) ? -delta : delta);
-  updateStepIndex(state, kIndexTable3[c]);
+  nextStepIndex(state, kNextStepIndex3, c);
   return state.predictor;
 }
 
@@ -123,59 +146,66 @@ constexpr std::int32_t reconstructAdpcm2(AdpcmState& state, std::uint8_t code) {
   const unsigned c = code & 0x3u;
   const std::int32_t delta = deltaAdpcm2(currentStep(state), c);
   movePredictor(state, (c & 2) ? -delta : delta);
-  updateStepIndex(state, kIndexTable2[c]);
+  nextStepIndex(state, kNextStepIndex2, c);
   return state.predictor;
 }
 
 // Greedy quantizers: pick the code for sample (every threshold inclusive, a
-// difference of 0 counts as positive), apply it, return it.
+// difference of 0 counts as positive), apply it, return it. Each test makes a
+// mask rather than a branch: the outcome is data, so a branch would be
+// mispredicted about half the time.
+//
+// The 4-bit magnitude tests one step, then half a step, then a quarter step,
+// each on what the last left over. That is the same as counting which of the
+// seven sums T(m) = (m & 4 ? step : 0) + (m & 2 ? step >> 1 : 0) +
+// (m & 1 ? step >> 2 : 0), m = 1..7, the difference reaches: they rise with m,
+// so the greedy choice is the largest m reached. With the sums from a table
+// the seven tests run side by side instead of one after another, which
+// shortens the serial path from one sample to the next.
+inline constexpr auto kMagnitudeSums4 = [] {
+  std::array<std::array<std::int32_t, 7>, kMaxStepIndex + 1> sums{};
+  for (std::size_t i = 0; i <= kMaxStepIndex; ++i) {
+    const std::int32_t step = kStepTable[i];
+    for (unsigned m = 1; m <= 7; ++m) {
+      sums[i][m - 1] = ((m & 4) ? step : 0) + ((m & 2) ? step >> 1 : 0) + ((m & 1) ? step >> 2 : 0);
+    }
+  }
+  return sums;
+}();
+
 constexpr std::uint8_t quantizeAdpcm4(AdpcmState& state, std::int32_t sample) {
-  const std::int32_t step = currentStep(state);
-  std::int32_t diff = sample - state.predictor;
-  unsigned code = 0;
-  if (diff < 0) {
-    code = 8;
-    diff = -diff;
-  }
-  if (diff >= step) {
-    code |= 4;
-    diff -= step;
-  }
-  if (diff >= step >> 1) {
-    code |= 2;
-    diff -= step >> 1;
-  }
-  if (diff >= step >> 2) code |= 1;
+  const auto& t = kMagnitudeSums4[static_cast<std::size_t>(state.stepIndex)];
+  const std::int32_t signedDiff = sample - state.predictor;
+  const std::int32_t d = signedDiff < 0 ? -signedDiff : signedDiff;
+  // Written out as a sum tree: a loop here gets vectorised, which is slower.
+  const unsigned magnitude =
+      ((static_cast<unsigned>(d >= t[0]) + static_cast<unsigned>(d >= t[1])) +
+       (static_cast<unsigned>(d >= t[2]) + static_cast<unsigned>(d >= t[3]))) +
+      ((static_cast<unsigned>(d >= t[4]) + static_cast<unsigned>(d >= t[5])) +
+       static_cast<unsigned>(d >= t[6]));
+  const unsigned code = (signedDiff < 0 ? 8u : 0u) | magnitude;
   reconstructAdpcm4(state, static_cast<std::uint8_t>(code));
   return static_cast<std::uint8_t>(code);
 }
 
 constexpr std::uint8_t quantizeAdpcm3(AdpcmState& state, std::int32_t sample) {
   const std::int32_t step = currentStep(state);
-  std::int32_t diff = sample - state.predictor;
-  unsigned code = 0;
-  if (diff < 0) {
-    code = 4;
-    diff = -diff;
-  }
-  if (diff >= step) {
-    code |= 2;
-    diff -= step;
-  }
-  if (diff >= step >> 1) code |= 1;
+  const std::int32_t signedDiff = sample - state.predictor;
+  std::int32_t diff = signedDiff < 0 ? -signedDiff : signedDiff;
+  unsigned code = signedDiff < 0 ? 4u : 0u;
+  const std::int32_t one = -static_cast<std::int32_t>(diff >= step);
+  code |= 2u & static_cast<unsigned>(one);
+  diff -= step & one;
+  code |= diff >= step >> 1 ? 1u : 0u;
   reconstructAdpcm3(state, static_cast<std::uint8_t>(code));
   return static_cast<std::uint8_t>(code);
 }
 
 constexpr std::uint8_t quantizeAdpcm2(AdpcmState& state, std::int32_t sample) {
   const std::int32_t step = currentStep(state);
-  std::int32_t diff = sample - state.predictor;
-  unsigned code = 0;
-  if (diff < 0) {
-    code = 2;
-    diff = -diff;
-  }
-  if (diff >= step) code |= 1;
+  const std::int32_t signedDiff = sample - state.predictor;
+  const std::int32_t diff = signedDiff < 0 ? -signedDiff : signedDiff;
+  const unsigned code = (signedDiff < 0 ? 2u : 0u) | (diff >= step ? 1u : 0u);
   reconstructAdpcm2(state, static_cast<std::uint8_t>(code));
   return static_cast<std::uint8_t>(code);
 }
@@ -261,7 +291,10 @@ constexpr std::int32_t reconstructAdpcm(AdpcmState& state, std::uint8_t code) {
 
 // The greedy encoder of one width: one code per sample after the seed.
 template <unsigned Bits>
-void encodeAdpcmGreedy(WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload) {
+void encodeAdpcmGreedy(WaveInfo& input, std::int32_t seed, std::span<std::uint8_t> payload) {
+  // A local copy keeps the cursor in a register: byte loads of the samples
+  // could otherwise alias it and force a store on every sample.
+  WaveInfo wave = input;
   AdpcmState state{seed, 0};
   std::array<std::uint8_t, kCodePiece> codes;
   std::uint8_t* out = payload.data();
@@ -272,6 +305,7 @@ void encodeAdpcmGreedy(WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t
     out = packCodes<kAdpcmLayout<Bits>>(std::span(codes).first(count), out);
     left -= count;
   }
+  input = wave;
 }
 
 // Payload coders of the frame: samples 1 to N - 1 of wave, starting from the

@@ -91,7 +91,8 @@ std::vector<std::uint8_t> encodeStream(Format format, WaveInfo wave, int searchL
 }
 
 // PCM16: every sample as its 16-bit offset form, low byte first.
-void encodePcm16(WaveInfo& wave, std::span<std::uint8_t> payload) {
+void encodePcm16(WaveInfo& input, std::span<std::uint8_t> payload) {
+  WaveInfo wave = input;  // a local cursor stays in a register
   std::uint8_t* out = payload.data();
   for (std::uint32_t i = 1; i < wave.sampleCount; ++i) {
     const std::uint16_t v = offsetForm(nextSample(wave));
@@ -99,21 +100,25 @@ void encodePcm16(WaveInfo& wave, std::span<std::uint8_t> payload) {
     out[1] = static_cast<std::uint8_t>(v >> 8);
     out += 2;
   }
+  input = wave;
 }
 
 // PCM8: the high byte of the offset form, truncated, not rounded.
-void encodePcm8(WaveInfo& wave, std::span<std::uint8_t> payload) {
+void encodePcm8(WaveInfo& input, std::span<std::uint8_t> payload) {
+  WaveInfo wave = input;  // a local cursor stays in a register
   std::uint8_t* out = payload.data();
   for (std::uint32_t i = 1; i < wave.sampleCount; ++i) {
     *out++ = static_cast<std::uint8_t>((nextSample(wave) + 0x8000) >> 8);
   }
+  input = wave;
 }
 
 // PCM12: v = (s + 0x8000) >> 4, low byte L and high nibble H. After the seed,
 // sample 1 takes [H1 << 4] [L1]; each later pair (i even, i + 1) takes three
 // bytes [Li] [Hi | H(i+1) << 4] [L(i+1)]; an unpaired last sample ends in
 // [L] [H]. The pending nibble P carries Hi from the even sample to its partner.
-void encodePcm12(WaveInfo& wave, std::span<std::uint8_t> payload) {
+void encodePcm12(WaveInfo& input, std::span<std::uint8_t> payload) {
+  WaveInfo wave = input;  // a local cursor stays in a register
   std::uint8_t* out = payload.data();
   unsigned pending = 0;
   std::uint32_t i = 1;
@@ -128,6 +133,7 @@ void encodePcm12(WaveInfo& wave, std::span<std::uint8_t> payload) {
     }
   }
   if (wave.sampleCount >= 3 && (wave.sampleCount & 1)) *out = static_cast<std::uint8_t>(pending);
+  input = wave;
 }
 
 }  // namespace korvane

@@ -46,12 +46,13 @@ inline void applyWfmDecision(WfmState& state, unsigned decision) {
   if (step > kWfmMaxStep) step = kWfmMaxStep;
   if (step < kWfmMinStep) step = kWfmMinStep;
   state.step = step;
-  if (decision) {
-    state.estimate = state.estimate > step ? state.estimate - step : 0;
-  } else {
-    state.estimate += step;
-    if (state.estimate > kWfmCeiling) state.estimate = kWfmCeiling;
-  }
+  // Both moves are worked out and one is picked: decisions are data, and a
+  // branch on them would be mispredicted half the time.
+  const std::uint32_t down = state.estimate > step ? state.estimate - step : 0;
+  const std::uint32_t up =
+      state.estimate + step > kWfmCeiling ? kWfmCeiling : state.estimate + step;
+  const std::uint32_t downMask = 0u - decision;
+  state.estimate = (down & downMask) | (up & ~downMask);
 }
 
 // Counts a decision into the current byte; true when it completed eight.
