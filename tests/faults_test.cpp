@@ -53,7 +53,7 @@ TEST(Faults, DataChunkBeyond512MiBCountsEverySample) {
   TempDir dir;
   const std::uint32_t dataBytes = (1u << 29) + 3;
   Bytes header = test::makeWave({}, 8, 8000);
-  for (int i = 0; i < 4; ++i)
+  for (std::size_t i = 0; i < 4; ++i)
     header[40 + i] = static_cast<std::uint8_t>(dataBytes >> (8 * i));
   writeFile(dir / "big.wav", header);
   fs::resize_file(dir / "big.wav", header.size() + dataBytes);
