@@ -112,6 +112,14 @@ TEST(Report, EncodeFiguresMatchTheDecodedFile) {
   EXPECT_NE(lossless.out.find(", SNR inf dB\n"), std::string::npos) << lossless.out;
 }
 
+TEST(Report, NothingIsReportedForAnOutputThatFailed) {
+  TempDir dir;
+  writeFile(dir / "a.wav", test::makeWave16(test::speechLikeSamples(500, 2)));
+  const test::RunResult r = runProgram({"-E4", "a.wav", "/dev/full", "--report"}, {dir.path});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.out, "Can not write File : /dev/full !!\n");
+}
+
 TEST(Report, DecodeFigures) {
   TempDir dir;
   writeFile(dir / "t.wav", test::makeWave16(test::speechLikeSamples(22050, 1), 22050));

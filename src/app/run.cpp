@@ -72,42 +72,52 @@ std::vector<std::uint8_t> encodeWithProgress(Console& console, const Job& job,
   return encodeStream(format, wave, level, &progress);
 }
 
-// Builds the output of the loaded input; a failure leaves bytes empty.
-int build(Console& console, const Job& job, std::span<const std::uint8_t> file,
-          std::vector<std::uint8_t>& bytes) {
+// What a conversion built: the output bytes and what the report tells of them.
+struct Built {
+  std::vector<std::uint8_t> bytes;
+  WaveInfo wave;      // of an encode's input
+  StreamInfo stream;  // of a decode's input
+};
+
+int build(Console& console, const Job& job, std::span<const std::uint8_t> file, Built& built) {
   if (job.command.action == Action::decode) {
     DecodeCursor cursor;
     if (const DecodeError error = openStream(file, cursor); error != DecodeError::none) {
       discardOutput(job.output);  // a decode leaves no output behind
       return report(console, failureOf(error), job.inputName);
     }
-    bytes = decodeToWave(cursor);
-    if (job.options.report) printDecodeReport(console, job, cursor.info);
+    built.stream = cursor.info;
+    built.bytes = decodeToWave(cursor);
     return 0;
   }
-  WaveInfo wave;
-  if (const WaveError error = readWaveInfo(file, wave); error != WaveError::none) {
+  if (const WaveError error = readWaveInfo(file, built.wave); error != WaveError::none) {
     return report(console, failureOf(error), job.inputName);
   }
-  bytes = encodeWithProgress(console, job, wave);
-  if (job.options.report) printEncodeReport(console, job, wave, bytes);
+  built.bytes = encodeWithProgress(console, job, built.wave);
   return 0;
 }
 
-// Input opened, output created: load, build, write.
+// Input opened, output created: load, build, write, and report once written.
 int convert(Console& console, const Job& job, InputFile& input) {
   LoadedInput loaded;
   if (!loadInput(input, loaded)) return report(console, Failure::cannotRead, job.inputName);
-  const std::span<const std::uint8_t> file = loaded.bytes();
-  std::vector<std::uint8_t> bytes;
+  Built built;
   try {
-    if (const int code = build(console, job, file, bytes); code != 0) return code;
+    if (const int code = build(console, job, loaded.bytes(), built); code != 0) return code;
   } catch (const std::bad_alloc&) {
     discardOutput(job.output);
     return report(console, Failure::cannotWrite, job.output.name);
   }
-  if (!writeOutput(job.output, bytes))
+  if (!writeOutput(job.output, built.bytes)) {
     return report(console, Failure::cannotWrite, job.output.name);
+  }
+  if (job.options.report) {
+    if (job.command.action == Action::decode) {
+      printDecodeReport(console, job, built.stream);
+    } else {
+      printEncodeReport(console, job, built.wave, built.bytes);
+    }
+  }
   std::fflush(console.out);
   return 0;
 }
