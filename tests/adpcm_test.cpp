@@ -392,13 +392,27 @@ TEST(Adpcm, QuantizersMatchTheSequentialTestsEverywhere) {
   for (const unsigned bits : {4u, 3u, 2u}) {
     for (int index = 0; index <= kMaxStepIndex; ++index) {
       const std::int32_t step = kStepTable[static_cast<std::size_t>(index)];
-      for (const std::int32_t diff : diffs) {
-        AdpcmState state{0, static_cast<std::int8_t>(index)};
-        const unsigned code = bits == 4   ? quantizeAdpcm4(state, diff)
-                              : bits == 3 ? quantizeAdpcm3(state, diff)
-                                          : quantizeAdpcm2(state, diff);
-        ASSERT_EQ(code, referenceCode(bits, step, diff))
-            << bits << "-bit, index " << index << ", difference " << diff;
+      // Every difference from predictor 0; a sparser set from both clamps.
+      for (const std::int32_t predictor : {0, -32768, 32767}) {
+        const std::size_t stride = predictor == 0 ? 1 : 97;
+        for (std::size_t k = 0; k < diffs.size(); k += stride) {
+          const std::int32_t diff = diffs[k];
+          const AdpcmState before{predictor, static_cast<std::int8_t>(index)};
+          AdpcmState state = before;
+          const std::int32_t sample = predictor + diff;
+          const unsigned code = bits == 4   ? quantizeAdpcm4(state, sample)
+                                : bits == 3 ? quantizeAdpcm3(state, sample)
+                                            : quantizeAdpcm2(state, sample);
+          ASSERT_EQ(code, referenceCode(bits, step, diff))
+              << bits << "-bit, index " << index << ", difference " << diff;
+          // The state moves exactly as the player's reconstruction moves it.
+          AdpcmState played = before;
+          const auto c = static_cast<std::uint8_t>(code);
+          bits == 4 ? reconstructAdpcm4(played, c)
+                    : (bits == 3 ? reconstructAdpcm3(played, c) : reconstructAdpcm2(played, c));
+          ASSERT_EQ(state.predictor, played.predictor) << bits << "-bit, index " << index;
+          ASSERT_EQ(state.stepIndex, played.stepIndex) << bits << "-bit, index " << index;
+        }
       }
     }
   }

@@ -99,6 +99,23 @@ TEST(Decoder, RoundTripOnRealRecordingAndLongInput) {
   }
 }
 
+TEST(Decoder, EveryByteOfTheWaveBufferIsWritten) {
+  for (const std::uint32_t n : {1u, 2u, 3u, 17u, 4099u}) {
+    const Bytes file = makeWave16(test::speechLikeSamples(n, n));
+    WaveInfo wave;
+    ASSERT_EQ(readWaveInfo(file, wave), WaveError::none);
+    const Bytes stream = encodeStream(Format::adpcm3, wave);
+    DecodeCursor cursor;
+    ASSERT_EQ(openStream(stream, cursor), DecodeError::none);
+    Bytes zeros(decodedWaveLength(n), 0x00);
+    Bytes ones(zeros.size(), 0xFF);
+    decodeToWaveInto(cursor, zeros);
+    decodeToWaveInto(cursor, ones);
+    ASSERT_EQ(zeros, ones) << n;
+    ASSERT_EQ(zeros, decodeToWave(cursor)) << n;
+  }
+}
+
 TEST(Decoder, WorkedExamplesDecodeToTheirSamples) {
   const struct {
     const char* name;

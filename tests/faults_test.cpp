@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/files.h"
 #include "app/messages.h"
 #include "support.h"
 #include "wav/wave_reader.h"
@@ -69,6 +70,24 @@ TEST(Faults, DataChunkBeyond512MiBCountsEverySample) {
   EXPECT_EQ(loadLe32(head + 2), dataBytes - 1);
   EXPECT_EQ(head[8], 0x00);  // the silent 8-bit byte 0 is -32768
   EXPECT_EQ(head[9], 0x00);
+}
+
+// Output buffers, small (heap) and large (a huge-page mapping), start as
+// zeros, have exactly the asked length and can be written end to end.
+TEST(Faults, OutputBuffersOfEverySize) {
+  for (const std::size_t length :
+       {std::size_t{0}, std::size_t{1}, std::size_t{4095}, (std::size_t{1} << 20) - 1,
+        std::size_t{1} << 20, (std::size_t{2} << 20) + 1, (std::size_t{5} << 20) + 12345}) {
+    OutputBuffer buffer;
+    allocateOutput(length, buffer);
+    ASSERT_EQ(buffer.bytes.size(), length);
+    std::size_t nonZero = 0;
+    for (const std::uint8_t b : buffer.bytes)
+      nonZero += b != 0;
+    EXPECT_EQ(nonZero, 0u) << length;
+    for (std::uint8_t& b : buffer.bytes)  // a page that is not writable crashes here
+      b = 0xA5;
+  }
 }
 
 // Every prefix of a small valid file: the reader's verdict decides the

@@ -94,6 +94,32 @@ TEST(StreamHeader, LengthsForSmallCounts) {
   }
 }
 
+// A caller's buffer may hold anything: every byte of the stream must be
+// written, so two buffers filled differently end up the same.
+TEST(StreamHeader, EveryByteOfTheBufferIsWritten) {
+  const Format formats[] = {Format::adpcm4, Format::adpcm3, Format::adpcm2, Format::wfm,
+                            Format::pcm16,  Format::pcm12,  Format::pcm8};
+  std::vector<std::uint32_t> lengths;
+  for (std::uint32_t n = 1; n <= 40; ++n)
+    lengths.push_back(n);
+  lengths.push_back(10007);
+  for (const std::uint32_t n : lengths) {
+    const Bytes file = makeWave16(test::speechLikeSamples(n, n));
+    WaveInfo wave;
+    ASSERT_EQ(readWaveInfo(file, wave), WaveError::none);
+    for (const Format format : formats) {
+      for (const int level : {0, 1}) {
+        Bytes zeros(streamLength(format, n), 0x00);
+        Bytes ones(zeros.size(), 0xFF);
+        encodeStreamInto(format, wave, zeros, level);
+        encodeStreamInto(format, wave, ones, level);
+        ASSERT_EQ(zeros, ones) << static_cast<int>(format) << ", N " << n << ", level " << level;
+        ASSERT_EQ(zeros, encodeStream(format, wave, level));
+      }
+    }
+  }
+}
+
 TEST(StreamHeader, LengthsDoNotWrapForHugeCounts) {
   EXPECT_EQ(streamLength(Format::pcm16, 0xFFFFFFFFu), 8 + 2 * 0xFFFFFFFFull);
   EXPECT_EQ(streamLength(Format::pcm12, 0xFFFFFFFFu), 10 + (3 * 0xFFFFFFFFull - 1) / 2);

@@ -291,5 +291,28 @@ TEST(WaveReader, NextSampleWorkedValues) {
   }
 }
 
+// nextSamples hands out what as many nextSample calls would, for every width,
+// and leaves the cursor where they would.
+TEST(WaveReader, NextSamplesMatchesNextSampleForEveryWidth) {
+  for (std::uint16_t bits = 1; bits <= 32; ++bits) {
+    SCOPED_TRACE(testing::Message() << bits << " bits");
+    Bytes data(containerBytes(bits) * 37);
+    for (std::size_t i = 0; i < data.size(); ++i)
+      data[i] = static_cast<std::uint8_t>(i * 73 + 11);
+    const Bytes file = makeWave(data, bits, 8000);
+    WaveInfo one;
+    ASSERT_EQ(readWaveInfo(file, one), WaveError::none);
+    WaveInfo many = one;
+    std::vector<std::int32_t> expected;
+    for (std::uint32_t i = 0; i < one.sampleCount; ++i)
+      expected.push_back(nextSample(one));
+    std::vector<std::int32_t> got(many.sampleCount);
+    nextSamples(many, std::span(got).first(5));
+    nextSamples(many, std::span(got).subspan(5));
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(many.cursor, one.cursor);
+  }
+}
+
 }  // namespace
 }  // namespace korvane

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <new>
 
 namespace korvane {
@@ -44,6 +45,38 @@ long long readFully(int fd, std::uint8_t* to, std::size_t count) {
 }
 
 }  // namespace
+
+OutputBuffer::~OutputBuffer() {
+  if (mapping != nullptr) munmap(mapping, mappedLength);
+}
+
+void allocateOutput(std::size_t length, OutputBuffer& buffer) {
+#ifdef MADV_HUGEPAGE
+  // Below this a huge page would mostly clear memory that is never used.
+  constexpr std::size_t kLarge = std::size_t{1} << 20;
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  if (length >= kLarge && length <= SIZE_MAX - 2 * kHugePage) {
+    // Map a huge page more than needed and keep the aligned part.
+    const std::size_t wanted = (length + kHugePage - 1) / kHugePage * kHugePage;
+    const std::size_t mapped = wanted + kHugePage;
+    void* map = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (map != MAP_FAILED) {
+      auto* base = static_cast<std::uint8_t*>(map);
+      const auto address = reinterpret_cast<std::uintptr_t>(base);
+      const std::size_t head = (kHugePage - address % kHugePage) % kHugePage;
+      if (head > 0) munmap(base, head);
+      if (mapped - head > wanted) munmap(base + head + wanted, mapped - head - wanted);
+      buffer.mapping = base + head;
+      buffer.mappedLength = wanted;
+      madvise(buffer.mapping, wanted, MADV_HUGEPAGE);  // only advice: small pages also work
+      buffer.bytes = {base + head, length};
+      return;
+    }
+  }
+#endif
+  buffer.owned.resize(length);
+  buffer.bytes = buffer.owned;
+}
 
 bool openInput(const std::string& name, InputFile& input) {
   input.fd = open(name.c_str(), O_RDONLY | O_BINARY);

@@ -47,6 +47,25 @@ struct LoadedInput {
   std::vector<std::uint8_t> owned;
 };
 
+// The buffer an output is built in. A large one is a mapping of its own
+// that asks for huge pages: on these machines a page fault on a fresh page
+// costs about as much as encoding a thousand samples, and a huge page takes
+// one fault for 512 of them.
+struct OutputBuffer {
+  OutputBuffer() = default;
+  ~OutputBuffer();
+  OutputBuffer(const OutputBuffer&) = delete;
+  OutputBuffer& operator=(const OutputBuffer&) = delete;
+
+  std::span<std::uint8_t> bytes;
+  void* mapping = nullptr;  // to unmap, when mapped
+  std::size_t mappedLength = 0;
+  std::vector<std::uint8_t> owned;
+};
+
+// Makes bytes length zero bytes long; throws std::bad_alloc when it cannot.
+void allocateOutput(std::size_t length, OutputBuffer& buffer);
+
 [[nodiscard]] bool openInput(const std::string& name, InputFile& input);
 
 // Loads the whole input and closes it; false when it cannot be read in full.

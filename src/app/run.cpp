@@ -39,7 +39,7 @@ struct Job {
 };
 
 void printEncodeReport(Console& console, const Job& job, const WaveInfo& wave,
-                       const std::vector<std::uint8_t>& stream) {
+                       std::span<const std::uint8_t> stream) {
   std::fprintf(console.out, "%s -> %s : %u samples, %u Hz, %zu bytes, %u bits per sample, ",
                job.inputName.c_str(), job.output.name.c_str(), wave.sampleCount, wave.sampleRate,
                stream.size(), bitsPerSampleOf(job.command.format));
@@ -59,22 +59,25 @@ void printDecodeReport(Console& console, const Job& job, const StreamInfo& info)
                seconds);
 }
 
-// Encodes, showing progress on a terminal when a search runs for long.
-std::vector<std::uint8_t> encodeWithProgress(Console& console, const Job& job,
-                                             const WaveInfo& wave) {
+// Encodes into out, showing progress on a terminal when a search runs for long.
+void encodeWithProgress(Console& console, const Job& job, const WaveInfo& wave,
+                        std::span<std::uint8_t> out) {
   const int level = job.options.searchLevel;
   const Format format = job.command.format;
   const bool searched = level > 0 && (format == Format::adpcm4 || format == Format::adpcm3 ||
                                       format == Format::adpcm2 || format == Format::wfm);
-  if (!searched || !console.showProgress) return encodeStream(format, wave, level);
+  if (!searched || !console.showProgress) {
+    encodeStreamInto(format, wave, out, level);
+    return;
+  }
   EncodeProgress progress;
   ProgressDisplay display(console.err, progress, wave.sampleCount);
-  return encodeStream(format, wave, level, &progress);
+  encodeStreamInto(format, wave, out, level, &progress);
 }
 
 // What a conversion built: the output bytes and what the report tells of them.
 struct Built {
-  std::vector<std::uint8_t> bytes;
+  OutputBuffer output;
   WaveInfo wave;      // of an encode's input
   StreamInfo stream;  // of a decode's input
 };
@@ -87,13 +90,17 @@ int build(Console& console, const Job& job, std::span<const std::uint8_t> file, 
       return report(console, failureOf(error), job.inputName);
     }
     built.stream = cursor.info;
-    built.bytes = decodeToWave(cursor);
+    allocateOutput(static_cast<std::size_t>(decodedWaveLength(cursor.info.sampleCount)),
+                   built.output);
+    decodeToWaveInto(cursor, built.output.bytes);
     return 0;
   }
   if (const WaveError error = readWaveInfo(file, built.wave); error != WaveError::none) {
     return report(console, failureOf(error), job.inputName);
   }
-  built.bytes = encodeWithProgress(console, job, built.wave);
+  allocateOutput(static_cast<std::size_t>(streamLength(job.command.format, built.wave.sampleCount)),
+                 built.output);
+  encodeWithProgress(console, job, built.wave, built.output.bytes);
   return 0;
 }
 
@@ -108,14 +115,14 @@ int convert(Console& console, const Job& job, InputFile& input) {
     discardOutput(job.output);
     return report(console, Failure::cannotWrite, job.output.name);
   }
-  if (!writeOutput(job.output, built.bytes)) {
+  if (!writeOutput(job.output, built.output.bytes)) {
     return report(console, Failure::cannotWrite, job.output.name);
   }
   if (job.options.report) {
     if (job.command.action == Action::decode) {
       printDecodeReport(console, job, built.stream);
     } else {
-      printEncodeReport(console, job, built.wave, built.bytes);
+      printEncodeReport(console, job, built.wave, built.output.bytes);
     }
   }
   std::fflush(console.out);

@@ -167,9 +167,15 @@ std::size_t decodeSamples(DecodeCursor& cursor, std::span<std::int16_t> out) {
 }
 
 std::vector<std::uint8_t> decodeToWave(DecodeCursor cursor) {
+  std::vector<std::uint8_t> wave(
+      static_cast<std::size_t>(decodedWaveLength(cursor.info.sampleCount)));
+  decodeToWaveInto(cursor, wave);
+  return wave;
+}
+
+void decodeToWaveInto(DecodeCursor cursor, std::span<std::uint8_t> wave) {
   const std::uint32_t n = cursor.info.sampleCount;
-  std::vector<std::uint8_t> wave(kWaveHeaderBytes + 2 * std::size_t{n});
-  storeWaveHeader(std::span(wave).first<kWaveHeaderBytes>(), cursor.info.sampleRate, n);
+  storeWaveHeader(wave.first<kWaveHeaderBytes>(), cursor.info.sampleRate, n);
   std::uint8_t* out = wave.data() + kWaveHeaderBytes;
   auto store = [&out](std::int16_t s) {
     const auto u = static_cast<std::uint16_t>(s);
@@ -182,7 +188,6 @@ std::vector<std::uint8_t> decodeToWave(DecodeCursor cursor) {
     for (std::size_t j = 0; j < count; ++j)
       store(piece[j]);
   }
-  return wave;
 }
 
 Fidelity measureFidelity(WaveInfo input, DecodeCursor played) {

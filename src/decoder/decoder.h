@@ -16,6 +16,7 @@
 #include "encoders/adpcm.h"
 #include "encoders/frame.h"
 #include "encoders/wfm.h"
+#include "wav/wave_writer.h"
 
 namespace korvane {
 
@@ -52,7 +53,16 @@ struct DecodeCursor {
 // multiple of kCodePiece; returns how many it wrote (0 at the end).
 std::size_t decodeSamples(DecodeCursor& cursor, std::span<std::int16_t> out);
 
-// The whole stream as a mono 16-bit WAV file at the stream's sample rate.
+// Byte length of the WAV file decodeToWave makes of sampleCount samples.
+[[nodiscard]] constexpr std::uint64_t decodedWaveLength(std::uint32_t sampleCount) {
+  return kWaveHeaderBytes + 2 * std::uint64_t{sampleCount};
+}
+
+// The whole stream as a mono 16-bit WAV file at the stream's sample rate, into
+// wave, which must be decodedWaveLength(cursor.info.sampleCount) bytes.
+void decodeToWaveInto(DecodeCursor cursor, std::span<std::uint8_t> wave);
+
+// The same, into a buffer of its own.
 [[nodiscard]] std::vector<std::uint8_t> decodeToWave(DecodeCursor cursor);
 
 // Squared error of what the player reproduces against the input, over samples

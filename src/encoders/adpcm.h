@@ -29,6 +29,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <span>
 
 #include "wav/wave_reader.h"
@@ -100,7 +101,10 @@ constexpr void nextStepIndex(AdpcmState& state, const auto& table, unsigned code
 // Adds the signed delta and clamps the predictor to the 16-bit range.
 constexpr void movePredictor(AdpcmState& state, std::int32_t delta) {
   const std::int32_t sum = state.predictor + delta;
-  state.predictor = sum > 32767 ? 32767 : (sum < -32768 ? -32768 : sum);
+  // Both tests look at sum, so they run side by side.
+  std::int32_t clamped = sum > 32767 ? 32767 : sum;
+  clamped = sum < -32768 ? -32768 : clamped;
+  state.predictor = clamped;
 }
 
 // The part a code bit adds: all of part when the bit is set, else nothing.
@@ -160,31 +164,42 @@ constexpr std::int32_t reconstructAdpcm2(AdpcmState& state, std::uint8_t code) {
 // seven sums T(m) = (m & 4 ? step : 0) + (m & 2 ? step >> 1 : 0) +
 // (m & 1 ? step >> 2 : 0), m = 1..7, the difference reaches: they rise with m,
 // so the greedy choice is the largest m reached. With the sums from a table
-// the seven tests run side by side instead of one after another, which
-// shortens the serial path from one sample to the next.
-inline constexpr auto kMagnitudeSums4 = [] {
-  std::array<std::array<std::int32_t, 7>, kMaxStepIndex + 1> sums{};
+// the seven tests run side by side instead of one after another, and the
+// reconstruction's magnitude comes from the same table row, which shortens
+// the serial path from one sample to the next.
+struct MagnitudeRow4 {
+  std::array<std::int32_t, 8> sums;    // T(1)..T(7); the last entry is never reached
+  std::array<std::int32_t, 8> deltas;  // deltaAdpcm4(step, m) for m = 0..7
+};
+
+inline constexpr auto kMagnitudeRows4 = [] {
+  std::array<MagnitudeRow4, kMaxStepIndex + 1> rows{};
   for (std::size_t i = 0; i <= kMaxStepIndex; ++i) {
     const std::int32_t step = kStepTable[i];
-    for (unsigned m = 1; m <= 7; ++m) {
-      sums[i][m - 1] = ((m & 4) ? step : 0) + ((m & 2) ? step >> 1 : 0) + ((m & 1) ? step >> 2 : 0);
+    for (unsigned m = 0; m <= 7; ++m) {
+      rows[i].deltas[m] = deltaAdpcm4(step, m);
+      if (m > 0) rows[i].sums[m - 1] = rows[i].deltas[m] - (step >> 3);
     }
+    rows[i].sums[7] = std::numeric_limits<std::int32_t>::max();
   }
-  return sums;
+  return rows;
 }();
 
 constexpr std::uint8_t quantizeAdpcm4(AdpcmState& state, std::int32_t sample) {
-  const auto& t = kMagnitudeSums4[static_cast<std::size_t>(state.stepIndex)];
+  const MagnitudeRow4& row = kMagnitudeRows4[static_cast<std::size_t>(state.stepIndex)];
   const std::int32_t signedDiff = sample - state.predictor;
   const std::int32_t d = signedDiff < 0 ? -signedDiff : signedDiff;
-  // Written out as a sum tree: a loop here gets vectorised, which is slower.
+  const auto& t = row.sums;
+  // Written out: a loop here gets vectorised, which is slower.
   const unsigned magnitude =
       ((static_cast<unsigned>(d >= t[0]) + static_cast<unsigned>(d >= t[1])) +
        (static_cast<unsigned>(d >= t[2]) + static_cast<unsigned>(d >= t[3]))) +
       ((static_cast<unsigned>(d >= t[4]) + static_cast<unsigned>(d >= t[5])) +
        static_cast<unsigned>(d >= t[6]));
+  const std::int32_t delta = row.deltas[magnitude];
   const unsigned code = (signedDiff < 0 ? 8u : 0u) | magnitude;
-  reconstructAdpcm4(state, static_cast<std::uint8_t>(code));
+  movePredictor(state, signedDiff < 0 ? -delta : delta);
+  nextStepIndex(state, kNextStepIndex4, code);
   return static_cast<std::uint8_t>(code);
 }
 
@@ -296,12 +311,14 @@ void encodeAdpcmGreedy(WaveInfo& input, std::int32_t seed, std::span<std::uint8_
   // could otherwise alias it and force a store on every sample.
   WaveInfo wave = input;
   AdpcmState state{seed, 0};
+  std::array<std::int32_t, kCodePiece> samples;
   std::array<std::uint8_t, kCodePiece> codes;
   std::uint8_t* out = payload.data();
   for (std::uint32_t left = wave.sampleCount - 1; left > 0;) {
     const std::uint32_t count = left < kCodePiece ? left : std::uint32_t{kCodePiece};
+    nextSamples(wave, std::span(samples).first(count));
     for (std::uint32_t i = 0; i < count; ++i)
-      codes[i] = quantizeAdpcm<Bits>(state, nextSample(wave));
+      codes[i] = quantizeAdpcm<Bits>(state, samples[i]);
     out = packCodes<kAdpcmLayout<Bits>>(std::span(codes).first(count), out);
     left -= count;
   }

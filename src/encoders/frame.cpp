@@ -41,10 +41,16 @@ void storeStreamHeader(const StreamHeader& header,
 
 std::vector<std::uint8_t> encodeStream(Format format, WaveInfo wave, int searchLevel,
                                        EncodeProgress* progress) {
+  std::vector<std::uint8_t> stream(
+      static_cast<std::size_t>(streamLength(format, wave.sampleCount)));
+  encodeStreamInto(format, wave, stream, searchLevel, progress);
+  return stream;
+}
+
+void encodeStreamInto(Format format, WaveInfo wave, std::span<std::uint8_t> all, int searchLevel,
+                      EncodeProgress* progress) {
   const FormatLayout& layout = layoutOf(format);
   const std::uint32_t n = wave.sampleCount;
-  std::vector<std::uint8_t> stream(static_cast<std::size_t>(streamLength(format, n)));
-  const std::span<std::uint8_t> all(stream);
 
   storeStreamHeader({layout.formatCode, n - layout.countBelowN, halfRateOf(wave.sampleRate)},
                     all.first<kStreamHeaderBytes>());
@@ -87,7 +93,6 @@ std::vector<std::uint8_t> encodeStream(Format format, WaveInfo wave, int searchL
       encodePcm8(wave, payload);
       break;
   }
-  return stream;
 }
 
 // PCM16: every sample as its 16-bit offset form, low byte first.

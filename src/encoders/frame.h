@@ -70,10 +70,15 @@ inline constexpr std::array<FormatLayout, kFormatCount> kFormatLayouts = {{
 
 void storeStreamHeader(const StreamHeader& header, std::span<std::uint8_t, kStreamHeaderBytes> out);
 
-// Builds the whole stream for an accepted, unread wave (sampleCount >= 1).
-// searchLevel 1 to 9 chooses the ADPCM and WFM codes by search; 0, and every
-// level for the PCM formats, encodes as always.
+// Builds the whole stream for an accepted, unread wave (sampleCount >= 1)
+// into stream, which must be streamLength(format, wave.sampleCount) bytes;
+// every byte of it is written. searchLevel 1 to 9 chooses the ADPCM and WFM
+// codes by search; 0, and every level for the PCM formats, encodes as always.
 // progress, when given, counts the samples a search has encoded.
+void encodeStreamInto(Format format, WaveInfo wave, std::span<std::uint8_t> stream,
+                      int searchLevel = 0, EncodeProgress* progress = nullptr);
+
+// The same, into a buffer of its own.
 [[nodiscard]] std::vector<std::uint8_t> encodeStream(Format format, WaveInfo wave,
                                                      int searchLevel = 0,
                                                      EncodeProgress* progress = nullptr);

@@ -92,4 +92,27 @@ inline constexpr std::uint32_t kDataTag = 0x61746164;  // "data"
   return static_cast<std::int32_t>(loadLe32(p) << (32 - bits)) >> 16;
 }
 
+// Fills samples with the next samples.size() samples, as nextSample would.
+// The width is looked at once, so each loop is a plain conversion the
+// compiler can vectorise.
+inline void nextSamples(WaveInfo& info, std::span<std::int32_t> samples) {
+  const unsigned bits = info.bitsPerSample;
+  const std::uint8_t* p = info.cursor;
+  const std::size_t n = samples.size();
+  if (bits <= 8) {
+    const std::int32_t scale = std::int32_t{1} << (16 - bits);
+    for (std::size_t i = 0; i < n; ++i)
+      samples[i] = (std::int32_t{p[i]} - 128) * scale;
+    info.cursor = p + n;
+  } else if (bits <= 16) {
+    const std::int32_t scale = std::int32_t{1} << (16 - bits);
+    for (std::size_t i = 0; i < n; ++i)
+      samples[i] = static_cast<std::int16_t>(loadLe16(p + 2 * i)) * scale;
+    info.cursor = p + 2 * n;
+  } else {
+    for (std::size_t i = 0; i < n; ++i)
+      samples[i] = nextSample(info);
+  }
+}
+
 }  // namespace korvane
