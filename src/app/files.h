@@ -48,9 +48,9 @@ struct LoadedInput {
 };
 
 // The buffer an output is built in. A large one is a mapping of its own
-// that asks for huge pages: on these machines a page fault on a fresh page
-// costs about as much as encoding a thousand samples, and a huge page takes
-// one fault for 512 of them.
+// that asks for huge pages: on virtual machines the first touch of a fresh
+// 4 KiB page can cost as much as encoding a few thousand samples, and a huge
+// page takes one fault for 512 of them.
 struct OutputBuffer {
   OutputBuffer() = default;
   ~OutputBuffer();
@@ -63,7 +63,7 @@ struct OutputBuffer {
   std::vector<std::uint8_t> owned;
 };
 
-// Makes bytes length zero bytes long; throws std::bad_alloc when it cannot.
+// Gives buffer.bytes length zero bytes; throws std::bad_alloc when it cannot.
 void allocateOutput(std::size_t length, OutputBuffer& buffer);
 
 [[nodiscard]] bool openInput(const std::string& name, InputFile& input);

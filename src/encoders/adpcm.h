@@ -101,10 +101,7 @@ constexpr void nextStepIndex(AdpcmState& state, const auto& table, unsigned code
 // Adds the signed delta and clamps the predictor to the 16-bit range.
 constexpr void movePredictor(AdpcmState& state, std::int32_t delta) {
   const std::int32_t sum = state.predictor + delta;
-  // Both tests look at sum, so they run side by side.
-  std::int32_t clamped = sum > 32767 ? 32767 : sum;
-  clamped = sum < -32768 ? -32768 : clamped;
-  state.predictor = clamped;
+  state.predictor = sum > 32767 ? 32767 : (sum < -32768 ? -32768 : sum);
 }
 
 // The part a code bit adds: all of part when the bit is set, else nothing.
@@ -168,7 +165,7 @@ constexpr std::int32_t reconstructAdpcm2(AdpcmState& state, std::uint8_t code) {
 // reconstruction's magnitude comes from the same table row, which shortens
 // the serial path from one sample to the next.
 struct MagnitudeRow4 {
-  std::array<std::int32_t, 8> sums;    // T(1)..T(7); the last entry is never reached
+  std::array<std::int32_t, 8> sums;    // T(1)..T(7), then padding that is never tested
   std::array<std::int32_t, 8> deltas;  // deltaAdpcm4(step, m) for m = 0..7
 };
 
