@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "codec/adpcm.h"
+#include "convert/convert.h"
 #include "decoder/decoder.h"
-#include "encoders/adpcm.h"
-#include "encoders/frame.h"
 #include "search/search.h"
 #include "wav/wave_reader.h"
 

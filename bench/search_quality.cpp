@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "convert/convert.h"
 #include "decoder/decoder.h"
-#include "encoders/frame.h"
 #include "search/search.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <span>
 
+#include "convert/convert.h"
 #include "decoder/decoder.h"
-#include "encoders/frame.h"
 #include "search/search.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "encoders/adpcm.h"
-#include "encoders/frame.h"
+#include "codec/adpcm.h"
+#include "convert/convert.h"
 #include "support.h"
 
 namespace korvane {

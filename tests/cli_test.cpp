@@ -16,7 +16,7 @@
 #include "app/commands.h"
 #include "app/messages.h"
 #include "app/run.h"
-#include "encoders/frame.h"
+#include "convert/convert.h"
 #include "support.h"
 
 namespace korvane {

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include "codec/adpcm.h"
+#include "codec/wfm.h"
+#include "convert/convert.h"
 #include "decoder/decoder.h"
-#include "encoders/adpcm.h"
-#include "encoders/frame.h"
-#include "encoders/wfm.h"
 #include "support.h"
 #include "wav/wave_writer.h"
 
@@ -80,7 +80,7 @@ std::vector<std::int32_t> expectedTrace(Format format, const std::vector<std::in
 TEST(Decoder, RoundTripEqualsEncoderTraceForEveryShortLength) {
   for (const Format format : kAllFormats) {
     for (std::size_t n = 1; n <= 40; ++n) {
-      SCOPED_TRACE(testing::Message() << nameOf(format) << " N = " << n);
+      SCOPED_TRACE(testing::Message() << factsOf(format).name << " N = " << n);
       for (const auto& x : {test::randomSamples(n, static_cast<std::uint32_t>(n)),
                             test::speechLikeSamples(n, static_cast<std::uint32_t>(n + 100))}) {
         EXPECT_EQ(decodeAll(encode(format, x)), expectedTrace(format, x));
@@ -93,7 +93,7 @@ TEST(Decoder, RoundTripOnRealRecordingAndLongInput) {
   const std::vector<std::int32_t> voice = test::samplesOf(test::readFile(KORVANE_EXAMPLE));
   const std::vector<std::int32_t> noise = test::randomSamples(5 * kCodePiece + 3, 11);
   for (const Format format : kAllFormats) {
-    SCOPED_TRACE(nameOf(format));
+    SCOPED_TRACE(factsOf(format).name);
     EXPECT_EQ(decodeAll(encode(format, voice)), expectedTrace(format, voice));
     EXPECT_EQ(decodeAll(encode(format, noise)), expectedTrace(format, noise));
   }
@@ -176,7 +176,7 @@ TEST(Decoder, PaddingIsIgnoredAndShortFilesAreTruncated) {
   for (const Format format :
        {Format::adpcm4, Format::adpcm3, Format::adpcm2, Format::wfm, Format::pcm16}) {
     for (std::size_t n : {1u, 2u, 8u, 9u, 10u, 17u}) {
-      SCOPED_TRACE(testing::Message() << nameOf(format) << " N = " << n);
+      SCOPED_TRACE(testing::Message() << factsOf(format).name << " N = " << n);
       const std::vector<std::int32_t> x = test::speechLikeSamples(n, 5);
       const Bytes exact = encode(format, x);
       Bytes padded = exact;

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/files.h"
 #include "app/messages.h"
+#include "platform/platform.h"
 #include "support.h"
 #include "wav/wave_reader.h"
 

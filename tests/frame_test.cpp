@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "encoders/frame.h"
+#include "convert/convert.h"
 #include "support.h"
 
 namespace korvane {

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "convert/convert.h"
 #include "decoder/decoder.h"
-#include "encoders/frame.h"
 #include "search/search.h"
 #include "support.h"
 
@@ -64,7 +64,8 @@ TEST(Search, NeverWorseThanGreedyAndAlwaysDecodable) {
   for (const Format format : kSearched) {
     for (const int level : {1, 3, kDefaultSearchLevel}) {
       for (std::size_t i = 0; i < inputs.size(); ++i) {
-        SCOPED_TRACE(testing::Message() << nameOf(format) << " level " << level << " input " << i);
+        SCOPED_TRACE(testing::Message()
+                     << factsOf(format).name << " level " << level << " input " << i);
         const Bytes greedy = encodeFile(format, inputs[i], 0);
         const Bytes searched = encodeFile(format, inputs[i], level);
         ASSERT_EQ(searched.size(), greedy.size());
@@ -103,7 +104,7 @@ TEST(Search, DefaultLevelGainsOnTheBundledRecording) {
   for (const auto& f : floors) {
     const double greedy = decodedError(wav, encodeFile(f.format, wav, 0));
     const double searched = decodedError(wav, encodeFile(f.format, wav, kDefaultSearchLevel));
-    EXPECT_GE(10 * std::log10(greedy / searched), f.floorDb) << nameOf(f.format);
+    EXPECT_GE(10 * std::log10(greedy / searched), f.floorDb) << factsOf(f.format).name;
   }
 }
 
@@ -114,7 +115,7 @@ TEST(Search, ProgressCountsEverySample) {
     ASSERT_EQ(readWaveInfo(wav, wave), WaveError::none);
     EncodeProgress progress;
     (void)encodeStream(format, wave, 2, &progress);
-    EXPECT_EQ(progress.samplesDone.load(), 9999u) << nameOf(format);
+    EXPECT_EQ(progress.samplesDone.load(), 9999u) << factsOf(format).name;
   }
 }
 

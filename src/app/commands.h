@@ -5,30 +5,30 @@
 #include <string>
 #include <string_view>
 
-#include "encoders/frame.h"
+#include "format/stream.h"
 
 namespace korvane {
 
 enum class Action : std::uint8_t { encode, decode };
 
 struct Command {
-  const char* name;       // as it is compared, upper case
-  const char* extension;  // of a derived output name
-  Action action;
-  Format format;  // of an encode
+  const char* name = nullptr;       // as it is compared, upper case
+  const char* extension = nullptr;  // of a derived output name
+  Action action = Action::encode;
+  Format format = Format::pcm16;  // of an encode
 };
 
-// In the order they are compared; the seven encoders first.
-inline constexpr std::array<Command, 8> kCommands = {{
-    {"-E4", ".AD4", Action::encode, Format::adpcm4},
-    {"-E3", ".AD3", Action::encode, Format::adpcm3},
-    {"-E2", ".AD2", Action::encode, Format::adpcm2},
-    {"-E1", ".WFM", Action::encode, Format::wfm},
-    {"-E16", ".PCM", Action::encode, Format::pcm16},
-    {"-E12", ".PCM", Action::encode, Format::pcm12},
-    {"-E8", ".PCM", Action::encode, Format::pcm8},
-    {"-D", ".wav", Action::decode, Format::pcm16},
-}};
+// In the order they are compared: an encoder for each format, in the order of
+// the format table, then the player.
+inline constexpr auto kCommands = [] {
+  std::array<Command, kFormatCount + 1> commands{};
+  for (std::size_t i = 0; i < kFormatCount; ++i) {
+    commands[i] = {kFormats[i].switchName, kFormats[i].extension, Action::encode,
+                   static_cast<Format>(i)};
+  }
+  commands[kFormatCount] = {"-D", ".wav", Action::decode, Format::pcm16};
+  return commands;
+}();
 
 // The command a switch names, compared without regard to case; null for none.
 [[nodiscard]] const Command* findCommand(std::string_view switchName);

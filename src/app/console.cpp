@@ -1,14 +1,6 @@
 #include "app/console.h"
 
-#ifdef _WIN32
-#include <conio.h>
-#include <io.h>
-#else
-#include <termios.h>
-#include <unistd.h>
-
-#include <cerrno>
-#endif
+#include "platform/platform.h"
 
 namespace korvane {
 
@@ -17,38 +9,6 @@ void pauseForKey(Console& console) {
   ++console.keyWaits;
   if (console.keyWaitEnabled) waitForKey();
 }
-
-#ifdef _WIN32
-void waitForKey() {
-  if (!_isatty(_fileno(stdin))) return;
-  (void)_getch();
-}
-#else
-void waitForKey() {
-  if (!isatty(STDIN_FILENO)) return;
-  termios saved{};
-  if (tcgetattr(STDIN_FILENO, &saved) != 0) return;
-  termios raw = saved;
-  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-  raw.c_cc[VMIN] = 1;
-  raw.c_cc[VTIME] = 0;
-  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) return;
-  unsigned char key = 0;
-  while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
-  }
-  tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-}
-#endif
-
-#ifdef _WIN32
-bool stderrIsTerminal() {
-  return _isatty(_fileno(stderr)) != 0;
-}
-#else
-bool stderrIsTerminal() {
-  return isatty(STDERR_FILENO) != 0;
-}
-#endif
 
 void printUsage(Console& console) {
   static constexpr const char* kUsage[] = {

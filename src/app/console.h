@@ -5,6 +5,8 @@
 
 namespace korvane {
 
+// Every message goes to standard output, as the device family's tools have
+// always done; build scripts read them there. Only progress uses stderr.
 struct Console {
   std::FILE* out = stdout;     // usage text and every message
   std::FILE* err = stderr;     // progress only
@@ -15,12 +17,6 @@ struct Console {
 
 // Flushes the output and waits for one key press when a console is present.
 void pauseForKey(Console& console);
-
-// Platform key wait: one key, no echo; returns at once when stdin is no terminal.
-void waitForKey();
-
-// Whether standard error is a terminal, where progress may be shown.
-[[nodiscard]] bool stderrIsTerminal();
 
 // The nine usage strings; the first two share one console line.
 void printUsage(Console& console);

@@ -3,6 +3,7 @@
 
 #include "app/console.h"
 #include "app/run.h"
+#include "platform/platform.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);

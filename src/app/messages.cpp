@@ -11,44 +11,26 @@ static_assert(
     }(),
     "kFailureTexts is indexed by Failure");
 
+// Indexed by WaveError; none is never reported.
+constexpr std::array<Failure, 8> kWaveFailures = {
+    Failure::noSamples, Failure::notRiff,          Failure::notWave,     Failure::notPcm,
+    Failure::notMono,   Failure::bitsNotSupported, Failure::noDataChunk, Failure::noSamples,
+};
+static_assert(static_cast<std::size_t>(WaveError::noSamples) == kWaveFailures.size() - 1);
+
+// Indexed by DecodeError; none is never reported.
+constexpr std::array<Failure, 7> kDecodeFailures = {
+    Failure::truncated, Failure::notDeviceFile,   Failure::unknownFormat, Failure::noSamples,
+    Failure::truncated, Failure::ambiguousLength, Failure::tooLong,
+};
+static_assert(static_cast<std::size_t>(DecodeError::tooLong) == kDecodeFailures.size() - 1);
+
 Failure failureOf(WaveError error) {
-  switch (error) {
-    case WaveError::notRiff:
-      return Failure::notRiff;
-    case WaveError::notWave:
-      return Failure::notWave;
-    case WaveError::notPcm:
-      return Failure::notPcm;
-    case WaveError::notMono:
-      return Failure::notMono;
-    case WaveError::bitsNotSupported:
-      return Failure::bitsNotSupported;
-    case WaveError::noDataChunk:
-      return Failure::noDataChunk;
-    case WaveError::noSamples:
-    case WaveError::none:
-      break;
-  }
-  return Failure::noSamples;
+  return kWaveFailures[static_cast<std::size_t>(error)];
 }
 
 Failure failureOf(DecodeError error) {
-  switch (error) {
-    case DecodeError::notDeviceFile:
-      return Failure::notDeviceFile;
-    case DecodeError::unknownFormat:
-      return Failure::unknownFormat;
-    case DecodeError::noSamples:
-      return Failure::noSamples;
-    case DecodeError::ambiguousLength:
-      return Failure::ambiguousLength;
-    case DecodeError::tooLong:
-      return Failure::tooLong;
-    case DecodeError::truncated:
-    case DecodeError::none:
-      break;
-  }
-  return Failure::truncated;
+  return kDecodeFailures[static_cast<std::size_t>(error)];
 }
 
 }  // namespace korvane

@@ -46,6 +46,8 @@ struct FailureText {
   KeyWait keyWait;
 };
 
+// The texts are those the device family's tools have always printed, byte for
+// byte ("creat" without its e included): scripts match them.
 inline constexpr std::array<FailureText, 20> kFailureTexts = {{
     {Failure::cannotOpen, "Can not open File : %s !!\n", 1, KeyWait::always},
     {Failure::cannotCreate, "Can not creat File : %s !!\n", 2, KeyWait::whenNamed},

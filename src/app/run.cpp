@@ -5,12 +5,12 @@
 #include <vector>
 
 #include "app/commands.h"
-#include "app/files.h"
 #include "app/messages.h"
 #include "app/options.h"
 #include "app/progress.h"
+#include "convert/convert.h"
 #include "decoder/decoder.h"
-#include "encoders/frame.h"
+#include "platform/platform.h"
 #include "wav/wave_reader.h"
 
 namespace korvane {
@@ -42,7 +42,7 @@ void printEncodeReport(Console& console, const Job& job, const WaveInfo& wave,
                        std::span<const std::uint8_t> stream) {
   std::fprintf(console.out, "%s -> %s : %u samples, %u Hz, %zu bytes, %u bits per sample, ",
                job.inputName.c_str(), job.output.name.c_str(), wave.sampleCount, wave.sampleRate,
-               stream.size(), bitsPerSampleOf(job.command.format));
+               stream.size(), unsigned{factsOf(job.command.format).bitsPerSample});
   DecodeCursor played;
   if (openStream(stream, played) == DecodeError::none) {
     std::fprintf(console.out, "SNR %.2f dB\n", snrDb(measureFidelity(wave, played)));
@@ -55,8 +55,8 @@ void printDecodeReport(Console& console, const Job& job, const StreamInfo& info)
   const double seconds =
       info.sampleRate == 0 ? 0.0 : static_cast<double>(info.sampleCount) / info.sampleRate;
   std::fprintf(console.out, "%s -> %s : %s, %u samples, %u Hz, %.3f s\n", job.inputName.c_str(),
-               job.output.name.c_str(), nameOf(info.format), info.sampleCount, info.sampleRate,
-               seconds);
+               job.output.name.c_str(), factsOf(info.format).name, info.sampleCount,
+               info.sampleRate, seconds);
 }
 
 // Encodes into out, showing progress on a terminal when a search runs for long.
@@ -64,9 +64,7 @@ void encodeWithProgress(Console& console, const Job& job, const WaveInfo& wave,
                         std::span<std::uint8_t> out) {
   const int level = job.options.searchLevel;
   const Format format = job.command.format;
-  const bool searched = level > 0 && (format == Format::adpcm4 || format == Format::adpcm3 ||
-                                      format == Format::adpcm2 || format == Format::wfm);
-  if (!searched || !console.showProgress) {
+  if (!isSearched(format, level) || !console.showProgress) {
     encodeStreamInto(format, wave, out, level);
     return;
   }

@@ -2,10 +2,10 @@
 // formats from its header, seed sample and codes, with the encoders' own
 // state functions. Sample 0 is the seed; sample k is the state after code k.
 //
-// The format comes from the header: byte 0 is 0; codes 4, 3, 2, 1 and 16 name
-// AD4, AD3, AD2, WFM and PCM16; code 5 is PCM12 or PCM8, told apart by the
-// file length, which must be exactly that of one of them. Other formats may
-// be followed by padding, which is ignored.
+// The format comes from the header (format/stream.h): byte 0 is 0, then the
+// format code; code 5 is PCM12 or PCM8, told apart by the file length, which
+// must be exactly that of one of them. Other formats may be followed by
+// padding, which is ignored.
 #pragma once
 
 #include <cstddef>
@@ -13,9 +13,10 @@
 #include <span>
 #include <vector>
 
-#include "encoders/adpcm.h"
-#include "encoders/frame.h"
-#include "encoders/wfm.h"
+#include "codec/adpcm.h"
+#include "codec/wfm.h"
+#include "format/stream.h"
+#include "wav/wave_reader.h"
 #include "wav/wave_writer.h"
 
 namespace korvane {
@@ -76,9 +77,5 @@ struct Fidelity {
 
 // 10 log10(signal / error) in dB; infinite when nothing was lost.
 [[nodiscard]] double snrDb(const Fidelity& fidelity);
-
-// Nominal payload bits per sample, and a short name, of each format.
-[[nodiscard]] unsigned bitsPerSampleOf(Format format);
-[[nodiscard]] const char* nameOf(Format format);
 
 }  // namespace korvane

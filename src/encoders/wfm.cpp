@@ -1,20 +1,20 @@
-// The one-bit WFM encoder (.WFM).
-#include "encoders/wfm.h"
-
-#include "encoders/frame.h"
+// The greedy one-bit coder (.WFM): one decision per sample after the seed.
+#include "codec/wfm.h"
+#include "encoders/encoders.h"
 
 namespace korvane {
 
-void encodeWfm(WaveInfo& input, std::int32_t seed, std::span<std::uint8_t> payload) {
-  WaveInfo wave = input;  // a local cursor stays in a register
+void encodeWfm(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload) {
   WfmState state = seedWfm(seed);
+  std::uint8_t history = 0;
+  std::array<std::uint8_t, kCodePiece> decisions;
   std::uint8_t* out = payload.data();
-  const std::uint32_t decisions = wave.sampleCount - 1;
-  for (std::uint32_t i = 0; i < decisions; ++i) {
-    if (quantizeWfm(state, offsetForm(nextSample(wave)))) *out++ = state.history;
+  SamplePieces pieces(wave);
+  for (auto samples = pieces.next(); !samples.empty(); samples = pieces.next()) {
+    for (std::size_t i = 0; i < samples.size(); ++i)
+      decisions[i] = static_cast<std::uint8_t>(quantizeWfm(state, offsetForm(samples[i])));
+    out = packWfm(std::span(decisions).first(samples.size()), out, history);
   }
-  if (decisions % 8 != 0) *out = state.history;
-  input = wave;
 }
 
 }  // namespace korvane

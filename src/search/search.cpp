@@ -6,9 +6,9 @@
 #include <limits>
 #include <vector>
 
-#include "encoders/adpcm.h"
-#include "encoders/frame.h"
-#include "encoders/wfm.h"
+#include "codec/adpcm.h"
+#include "codec/wfm.h"
+#include "encoders/encoders.h"
 
 namespace korvane {
 namespace {
@@ -16,7 +16,7 @@ namespace {
 constexpr std::size_t kBlock = kCodePiece;  // codes decided at a time (whole groups of every width)
 constexpr std::size_t kLookahead = 128;     // samples searched past a block before deciding it
 constexpr std::size_t kSpan = kBlock + kLookahead;
-constexpr int kIndexCount = 89;
+constexpr int kIndexCount = kMaxStepIndex + 1;
 constexpr int kCostBand = 12;  // step indices either side of the greedy path given a cost to go
 constexpr unsigned kCostToGoShift = 1;  // the cost to go counts half
 
@@ -113,49 +113,18 @@ struct WfmCodec {
   }
   static unsigned indexOf(const State&) { return 0; }
   static std::uint8_t applyGreedy(State& s, std::int32_t sample) {
-    quantizeWfm(s, offsetForm(sample));
-    return s.history & 1u;
+    return static_cast<std::uint8_t>(quantizeWfm(s, offsetForm(sample)));
   }
   static void apply(State& s, std::uint8_t decision) { applyWfmDecision(s, decision); }
   static unsigned rankOf(std::uint8_t decision) { return decision ? 0 : 1; }  // 1 moves down
   static std::uint8_t codeOfRank(unsigned rank) { return rank == 0 ? 1 : 0; }
 };
 
-// The ADPCM reconstruction of each magnitude at each step index, and the index after it.
+// What a magnitude reconstructs at step index i from a predictor of 0, as
+// the player clamps it, and the step index after it.
 template <unsigned Bits>
-struct MagnitudeTables {
-  static constexpr unsigned kHalf = 1u << (Bits - 1);
-  std::array<std::array<std::int32_t, kHalf>, kIndexCount> delta{};
-  std::array<std::array<std::uint8_t, kHalf>, kIndexCount> nextIndex{};
-};
-
-template <unsigned Bits>
-constexpr MagnitudeTables<Bits> makeMagnitudeTables() {
-  MagnitudeTables<Bits> t;
-  for (std::size_t i = 0; i < kIndexCount; ++i) {
-    for (unsigned m = 0; m < t.kHalf; ++m) {
-      AdpcmState s{0, static_cast<std::int8_t>(i)};
-      t.delta[i][m] = reconstructAdpcm<Bits>(s, static_cast<std::uint8_t>(m));
-      t.nextIndex[i][m] = static_cast<std::uint8_t>(s.stepIndex);
-    }
-  }
-  return t;
-}
-
-template <unsigned Bits>
-inline constexpr MagnitudeTables<Bits> kMagnitudeTables = makeMagnitudeTables<Bits>();
-
-// The magnitude the greedy quantizer gives a difference of size a, without branches.
-template <unsigned Bits>
-unsigned greedyMagnitude(std::int32_t step, std::int32_t a) {
-  unsigned m = 0;
-  std::int32_t part = step;
-  for (unsigned bit = kMagnitudeTables<Bits>.kHalf >> 1; bit != 0; bit >>= 1, part >>= 1) {
-    const bool set = a >= part;
-    m |= set ? bit : 0;
-    a -= set ? part : 0;
-  }
-  return m;
+std::int32_t reachFromZero(std::size_t i, unsigned magnitude) {
+  return std::min(kMagnitudeRows<Bits>[i].deltas[magnitude], 32767);
 }
 
 // Cost to go by step index: the least error of samples t to the end of the
@@ -182,8 +151,7 @@ struct CostToGo {
 
 template <unsigned Bits>
 void computeCostToGo(std::int32_t first, std::span<const std::int32_t> samples, CostToGo& c) {
-  constexpr auto& tables = kMagnitudeTables<Bits>;
-  constexpr unsigned kHalf = tables.kHalf;
+  constexpr unsigned kMagnitudes = MagnitudeRow<Bits>::kMagnitudes;
   const std::size_t n = samples.size();
   c.values.resize((n + 1) * kBandWidth);
   c.lo.resize(n + 1);
@@ -201,12 +169,13 @@ void computeCostToGo(std::int32_t first, std::span<const std::int32_t> samples, 
     std::uint64_t* here = &c.values[t * kBandWidth];
     for (int b = 0; b < kBandWidth; ++b) {
       const auto i = static_cast<std::size_t>(c.lo[t] + b);
-      const unsigned m = greedyMagnitude<Bits>(kStepTable[i], a);
+      const unsigned m = magnitudeAdpcm<Bits>(kMagnitudeRows<Bits>[i], a);
       std::uint64_t best = std::numeric_limits<std::uint64_t>::max();
-      for (unsigned k = m > 0 ? m - 1 : 0; k <= m + 1 && k < kHalf; ++k) {
-        const std::int64_t e = a - tables.delta[i][k];
+      for (unsigned k = m > 0 ? m - 1 : 0; k <= m + 1 && k < kMagnitudes; ++k) {
+        const std::int64_t e = a - reachFromZero<Bits>(i, k);
         best = std::min(best,
-                        static_cast<std::uint64_t>(e * e) + costAt(later, tables.nextIndex[i][k]));
+                        static_cast<std::uint64_t>(e * e) +
+                            costAt(later, static_cast<unsigned>(nextStepIndexTable<Bits>()[i][k])));
       }
       here[b] = best;
     }
@@ -437,59 +406,53 @@ void addProgress(EncodeProgress* progress, std::size_t samples) {
 }
 
 template <unsigned Bits>
-void searchAdpcm(WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
+void searchAdpcm(const WaveInfo& start, std::int32_t seed, std::span<std::uint8_t> payload,
                  const SearchLevel& level, EncodeProgress* progress) {
   using Codec = AdpcmCodec<Bits>;
-  const WaveInfo start = wave;
+  WaveInfo wave = start;
   const AdpcmState player{storedSeed(seed), 0};
   BlockSearch<Codec> search(level, player, wave.sampleCount - 1);
   std::uint8_t* out = payload.data();
   for (auto codes = decideBlock(search, wave); !codes.empty(); codes = decideBlock(search, wave)) {
-    out = packCodes<kAdpcmLayout<Bits>>(codes, out);
+    out = packCodes<kAdpcmCodes<Bits>>(codes, out);
     addProgress(progress, codes.size());
   }
   if (search.error > greedyError<Codec>(start, AdpcmState{seed, 0}, player)) {
-    WaveInfo again = start;
-    encodeAdpcmGreedy<Bits>(again, seed, payload);
+    kAdpcmCoder<Bits>(start, seed, payload);
   }
 }
 
 }  // namespace
 
-void searchAdpcm4(WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
+void searchAdpcm4(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
                   const SearchLevel& level, EncodeProgress* progress) {
   searchAdpcm<4>(wave, seed, payload, level, progress);
 }
 
-void searchAdpcm3(WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
+void searchAdpcm3(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
                   const SearchLevel& level, EncodeProgress* progress) {
   searchAdpcm<3>(wave, seed, payload, level, progress);
 }
 
-void searchAdpcm2(WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
+void searchAdpcm2(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
                   const SearchLevel& level, EncodeProgress* progress) {
   searchAdpcm<2>(wave, seed, payload, level, progress);
 }
 
-void searchWfm(WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
+void searchWfm(const WaveInfo& start, std::int32_t seed, std::span<std::uint8_t> payload,
                const SearchLevel& level, EncodeProgress* progress) {
-  const WaveInfo start = wave;
+  WaveInfo wave = start;
   const WfmState seeded = seedWfm(storedSeed(seed));
   BlockSearch<WfmCodec> search(level, seeded, wave.sampleCount - 1);
-  WfmState player = seeded;
+  std::uint8_t history = 0;
   std::uint8_t* out = payload.data();
   for (auto decisions = decideBlock(search, wave); !decisions.empty();
        decisions = decideBlock(search, wave)) {
-    for (const std::uint8_t d : decisions) {
-      applyWfmDecision(player, d);
-      if (countWfmDecision(player)) *out++ = player.history;
-    }
+    out = packWfm(decisions, out, history);
     addProgress(progress, decisions.size());
   }
-  if ((start.sampleCount - 1) % 8 != 0) *out = player.history;
   if (search.error > greedyError<WfmCodec>(start, seedWfm(seed), seeded)) {
-    WaveInfo again = start;
-    encodeWfm(again, seed, payload);
+    encodeWfm(start, seed, payload);
   }
 }
 

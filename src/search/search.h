@@ -16,7 +16,7 @@
 // grow or shrink the step ahead of a change in loudness, whose cost so far
 // alone would have them pruned.
 //
-// Codes are decided a block at a time, looking `kSearchLookahead` samples past
+// Codes are decided a block at a time, looking a fixed number of samples past
 // the block, so memory does not grow with the input. A search that ends worse
 // than the greedy encoder gives way to it: the result is never worse. Errors
 // are always those of the player, which starts from the stored seed sample.
@@ -66,14 +66,19 @@ struct EncodeProgress {
                                                                           : level)];
 }
 
-// Payload coders of the frame, as the greedy ones; progress may be null.
-void searchAdpcm4(WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
+// Payload coders with the greedy coders' contract (encoders/encoders.h);
+// progress may be null.
+using PayloadSearch = void (*)(const WaveInfo& wave, std::int32_t seed,
+                               std::span<std::uint8_t> payload, const SearchLevel& level,
+                               EncodeProgress* progress);
+
+void searchAdpcm4(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
                   const SearchLevel& level, EncodeProgress* progress);
-void searchAdpcm3(WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
+void searchAdpcm3(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
                   const SearchLevel& level, EncodeProgress* progress);
-void searchAdpcm2(WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
+void searchAdpcm2(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
                   const SearchLevel& level, EncodeProgress* progress);
-void searchWfm(WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
+void searchWfm(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
                const SearchLevel& level, EncodeProgress* progress);
 
 }  // namespace korvane

@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <span>
 
+#include "format/bytes.h"
+
 namespace korvane {
 
 struct WaveInfo {
@@ -47,15 +49,6 @@ enum class WaveError : std::uint8_t {
 };
 
 inline constexpr std::uint32_t kDataTag = 0x61746164;  // "data"
-
-// Little-endian fields assembled from bytes.
-[[nodiscard]] constexpr std::uint32_t loadLe16(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8);
-}
-
-[[nodiscard]] constexpr std::uint32_t loadLe32(const std::uint8_t* p) {
-  return loadLe16(p) | (loadLe16(p + 2) << 16);
-}
 
 // Bytes one sample occupies for a supported bitsPerSample (1..32).
 [[nodiscard]] constexpr unsigned containerBytes(unsigned bitsPerSample) {

@@ -8,25 +8,24 @@
 // player that replays the bits through applyWfmDecision holds the encoder's
 // estimate after every decision.
 //
-// Payload: one byte per eight decisions, the oldest in bit 7. The emitted byte
-// is the 8-bit decision history itself, so a final partial byte of k decisions
-// holds them in its low k bits and, above them, the last 8 - k decisions of the
-// byte before (zeros when there is none).
+// Payload: one byte per eight decisions, the oldest in bit 7. Each byte is
+// the history of the last eight decisions, newest in bit 0, so a final partial
+// byte of k decisions holds them in its low k bits and, above them, the last
+// 8 - k decisions of the byte before (zeros when there is none).
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <span>
 
-#include "wav/wave_reader.h"
+#include "format/stream.h"
 
 namespace korvane {
 
 struct WfmState {
-  std::uint32_t estimate = 0;   // in offset form, 0..65535 once the seed is worked off
-  std::uint32_t step = 16;      // 16..8191
-  std::uint8_t history = 0;     // the last eight decisions, newest in bit 0
-  std::int32_t groupCount = 0;  // decisions since the last emitted byte, 0..7
+  std::uint32_t estimate = 0;  // in offset form, 0..65535 once the seed is worked off
+  std::uint32_t step = 16;     // 16..8191
+  std::uint8_t history = 0;    // the last eight decisions, newest in bit 0
 };
 
 // Step factors in 1/32 by the pattern d3 d2 d1 d0 (d0 the newest decision),
@@ -55,21 +54,12 @@ inline void applyWfmDecision(WfmState& state, unsigned decision) {
   state.estimate = (down & downMask) | (up & ~downMask);
 }
 
-// Counts a decision into the current byte; true when it completed eight.
-inline bool countWfmDecision(WfmState& state) {
-  if (++state.groupCount >= 8) {
-    state.groupCount = 0;
-    return true;
-  }
-  return false;
-}
-
 // The greedy encoder's step for one sample x in offset form (0..65535): a
-// sample equal to the estimate decides 0. Returns 1 when the history byte is
-// complete and due to be emitted.
-inline int quantizeWfm(WfmState& state, std::uint32_t x) {
-  applyWfmDecision(state, x < state.estimate ? 1u : 0u);
-  return countWfmDecision(state) ? 1 : 0;
+// sample equal to the estimate decides 0. Returns the decision.
+inline unsigned quantizeWfm(WfmState& state, std::uint32_t x) {
+  const unsigned decision = x < state.estimate ? 1u : 0u;
+  applyWfmDecision(state, decision);
+  return decision;
 }
 
 // Starting state for a seed sample as the reader delivered it; outside the
@@ -80,7 +70,44 @@ inline int quantizeWfm(WfmState& state, std::uint32_t x) {
   return state;
 }
 
-// Payload coder of the frame: samples 1 to N - 1 of wave into payload.
-void encodeWfm(WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload);
+// Packs decisions (0 or 1 each) into out and returns the end of what it wrote.
+// history carries the last eight decisions packed, newest in bit 0, from one
+// piece to the next (0 at the start of a stream); pieces but the last must be
+// whole bytes. A final partial byte is written as the history stands.
+inline std::uint8_t* packWfm(std::span<const std::uint8_t> decisions, std::uint8_t* out,
+                             std::uint8_t& history) {
+  unsigned h = history;
+  std::size_t i = 0;
+  for (; i + 8 <= decisions.size(); i += 8) {
+    h = 0;
+    for (unsigned j = 0; j < 8; ++j)
+      h = h << 1 | decisions[i + j];
+    *out++ = static_cast<std::uint8_t>(h);
+  }
+  if (i < decisions.size()) {
+    for (; i < decisions.size(); ++i)
+      h = (h << 1 | decisions[i]) & 0xFFu;
+    *out++ = static_cast<std::uint8_t>(h);
+  }
+  history = static_cast<std::uint8_t>(h);
+  return out;
+}
+
+// The inverse of packWfm: decision g of the piece sits in byte g / 8 at bit
+// 7 - g % 8, except in a final partial byte of r decisions, whose bits are
+// the low r. Returns the end of what it read.
+inline const std::uint8_t* unpackWfm(const std::uint8_t* in, std::span<std::uint8_t> decisions) {
+  const std::size_t whole = decisions.size() / 8 * 8;
+  for (std::size_t g = 0; g < whole; g += 8, ++in) {
+    for (unsigned bit = 0; bit < 8; ++bit)
+      decisions[g + bit] = static_cast<std::uint8_t>((*in >> (7 - bit)) & 1u);
+  }
+  if (const std::size_t r = decisions.size() - whole; r > 0) {
+    for (std::size_t j = 0; j < r; ++j)
+      decisions[whole + j] = static_cast<std::uint8_t>((*in >> (r - 1 - j)) & 1u);
+    ++in;
+  }
+  return in;
+}
 
 }  // namespace korvane

@@ -1,6 +1,8 @@
-// File handling of the front end: the input is loaded whole, the output is
+// What the front end asks of the operating system, one source file per
+// platform behind this header: the input is loaded whole, the output is
 // created only when it is not the input, written in one piece, and removed
-// again after a failed write when this run created or truncated it.
+// again after a failed write when this run created or truncated it; a key
+// wait on the console; whether standard error is a terminal.
 #pragma once
 
 #include <cstddef>
@@ -84,5 +86,11 @@ void closeInput(InputFile& input);
 
 // Closes the output and removes it when removable (a conversion that could not finish).
 void discardOutput(OutputFile& output);
+
+// One key press, no echo; returns at once when standard input is no console.
+void waitForKey();
+
+// Whether standard error is a terminal, where progress may be shown.
+[[nodiscard]] bool stderrIsTerminal();
 
 }  // namespace korvane

@@ -32,7 +32,7 @@
 #include <limits>
 #include <span>
 
-#include "wav/wave_reader.h"
+#include "format/stream.h"
 
 namespace korvane {
 
@@ -125,125 +125,113 @@ constexpr void movePredictor(AdpcmState& state, std::int32_t delta) {
   return (step >> 1) + partIf(code, 1, step);
 }
 
-// Applies one code to the state and returns the new predictor. Only the low
-// bits of the code's width are looked at.
-constexpr std::int32_t reconstructAdpcm4(AdpcmState& state, std::uint8_t code) {
-  const unsigned c = code & 0xFu;
-  const std::int32_t delta = deltaAdpcm4(currentStep(state), c);
-  movePredictor(state, (c & 8) ? -delta : delta);
-  nextStepIndex(state, kNextStepIndex4, c);
-  return state.predictor;
-}
-
-constexpr std::int32_t reconstructAdpcm3(AdpcmState& state, std::uint8_t code) {
-  const unsigned c = code & 0x7u;
-  const std::int32_t delta = deltaAdpcm3(currentStep(state), c);
-  movePredictor(state, (c & 4) ? -delta : delta);
-  nextStepIndex(state, kNextStepIndex3, c);
-  return state.predictor;
-}
-
-constexpr std::int32_t reconstructAdpcm2(AdpcmState& state, std::uint8_t code) {
-  const unsigned c = code & 0x3u;
-  const std::int32_t delta = deltaAdpcm2(currentStep(state), c);
-  movePredictor(state, (c & 2) ? -delta : delta);
-  nextStepIndex(state, kNextStepIndex2, c);
-  return state.predictor;
-}
-
 // Greedy quantizers: pick the code for sample (every threshold inclusive, a
-// difference of 0 counts as positive), apply it, return it. Each test makes a
-// mask rather than a branch: the outcome is data, so a branch would be
-// mispredicted about half the time.
+// difference of 0 counts as positive), apply it, return it.
 //
-// The 4-bit magnitude tests one step, then half a step, then a quarter step,
-// each on what the last left over. That is the same as counting which of the
-// seven sums T(m) = (m & 4 ? step : 0) + (m & 2 ? step >> 1 : 0) +
-// (m & 1 ? step >> 2 : 0), m = 1..7, the difference reaches: they rise with m,
-// so the greedy choice is the largest m reached. With the sums from a table
-// the seven tests run side by side instead of one after another, and the
+// The magnitude tests one step, then half a step, then (4-bit) a quarter
+// step, each on what the last left over. That is the same as counting which
+// of the sums T(m) = (m & top ? step : 0) + (m & top/2 ? step >> 1 : 0) + ...,
+// m = 1 .. 2^(Bits-1) - 1, the difference reaches: they rise with m, so the
+// greedy choice is the largest m reached. With the sums from a table the
+// tests run side by side instead of one after another, and the
 // reconstruction's magnitude comes from the same table row, which shortens
 // the serial path from one sample to the next.
-struct MagnitudeRow4 {
-  std::array<std::int32_t, 8> sums;    // T(1)..T(7), then padding that is never tested
-  std::array<std::int32_t, 8> deltas;  // deltaAdpcm4(step, m) for m = 0..7
+template <unsigned Bits>
+struct MagnitudeRow {
+  static constexpr unsigned kMagnitudes = 1u << (Bits - 1);
+  std::array<std::int32_t, 8> sums;    // T(1) .. T(kMagnitudes - 1), then never reached
+  std::array<std::int32_t, 8> deltas;  // deltaAdpcm(step, m) for m = 0 .. kMagnitudes - 1
 };
 
-inline constexpr auto kMagnitudeRows4 = [] {
-  std::array<MagnitudeRow4, kMaxStepIndex + 1> rows{};
+template <unsigned Bits>
+constexpr std::int32_t deltaAdpcm(std::int32_t step, unsigned magnitude) {
+  if constexpr (Bits == 4) return deltaAdpcm4(step, magnitude);
+  if constexpr (Bits == 3) return deltaAdpcm3(step, magnitude);
+  if constexpr (Bits == 2) return deltaAdpcm2(step, magnitude);
+}
+
+// The sums are the deltas less the base share that every code adds.
+template <unsigned Bits>
+inline constexpr auto kMagnitudeRows = [] {
+  std::array<MagnitudeRow<Bits>, kMaxStepIndex + 1> rows{};
   for (std::size_t i = 0; i <= kMaxStepIndex; ++i) {
-    const std::int32_t step = kStepTable[i];
-    for (unsigned m = 0; m <= 7; ++m) {
-      rows[i].deltas[m] = deltaAdpcm4(step, m);
-      if (m > 0) rows[i].sums[m - 1] = rows[i].deltas[m] - (step >> 3);
+    const std::int32_t base = deltaAdpcm<Bits>(kStepTable[i], 0);
+    rows[i].sums.fill(std::numeric_limits<std::int32_t>::max());
+    for (unsigned m = 0; m < MagnitudeRow<Bits>::kMagnitudes; ++m) {
+      rows[i].deltas[m] = deltaAdpcm<Bits>(kStepTable[i], m);
+      if (m > 0) rows[i].sums[m - 1] = rows[i].deltas[m] - base;
     }
-    rows[i].sums[7] = std::numeric_limits<std::int32_t>::max();
   }
   return rows;
 }();
 
-constexpr std::uint8_t quantizeAdpcm4(AdpcmState& state, std::int32_t sample) {
-  const MagnitudeRow4& row = kMagnitudeRows4[static_cast<std::size_t>(state.stepIndex)];
+// The magnitude the greedy quantizer gives a difference of size d >= 0.
+// Written out: a loop here gets vectorised, which is slower.
+template <unsigned Bits>
+[[nodiscard]] constexpr unsigned magnitudeAdpcm(const MagnitudeRow<Bits>& row, std::int32_t d) {
+  const auto& t = row.sums;
+  if constexpr (Bits == 2) return static_cast<unsigned>(d >= t[0]);
+  if constexpr (Bits == 3) {
+    return static_cast<unsigned>(d >= t[0]) +
+           (static_cast<unsigned>(d >= t[1]) + static_cast<unsigned>(d >= t[2]));
+  }
+  if constexpr (Bits == 4) {
+    return ((static_cast<unsigned>(d >= t[0]) + static_cast<unsigned>(d >= t[1])) +
+            (static_cast<unsigned>(d >= t[2]) + static_cast<unsigned>(d >= t[3]))) +
+           ((static_cast<unsigned>(d >= t[4]) + static_cast<unsigned>(d >= t[5])) +
+            static_cast<unsigned>(d >= t[6]));
+  }
+}
+
+template <unsigned Bits>
+constexpr const auto& nextStepIndexTable() {
+  if constexpr (Bits == 4) return kNextStepIndex4;
+  if constexpr (Bits == 3) return kNextStepIndex3;
+  if constexpr (Bits == 2) return kNextStepIndex2;
+}
+
+// Applies one code to the state and returns the new predictor. Only the low
+// Bits bits of the code are looked at.
+template <unsigned Bits>
+constexpr std::int32_t reconstructAdpcm(AdpcmState& state, std::uint8_t code) {
+  constexpr unsigned kSign = 1u << (Bits - 1);
+  const unsigned c = code & (2 * kSign - 1);
+  const std::int32_t delta = deltaAdpcm<Bits>(currentStep(state), c & (kSign - 1));
+  movePredictor(state, (c & kSign) ? -delta : delta);
+  nextStepIndex(state, nextStepIndexTable<Bits>(), c);
+  return state.predictor;
+}
+
+inline constexpr auto reconstructAdpcm4 = reconstructAdpcm<4>;
+inline constexpr auto reconstructAdpcm3 = reconstructAdpcm<3>;
+inline constexpr auto reconstructAdpcm2 = reconstructAdpcm<2>;
+
+template <unsigned Bits>
+constexpr std::uint8_t quantizeAdpcm(AdpcmState& state, std::int32_t sample) {
+  constexpr unsigned kSign = 1u << (Bits - 1);
+  const MagnitudeRow<Bits>& row = kMagnitudeRows<Bits>[static_cast<std::size_t>(state.stepIndex)];
   const std::int32_t signedDiff = sample - state.predictor;
   const std::int32_t d = signedDiff < 0 ? -signedDiff : signedDiff;
-  const auto& t = row.sums;
-  // Written out: a loop here gets vectorised, which is slower.
-  const unsigned magnitude =
-      ((static_cast<unsigned>(d >= t[0]) + static_cast<unsigned>(d >= t[1])) +
-       (static_cast<unsigned>(d >= t[2]) + static_cast<unsigned>(d >= t[3]))) +
-      ((static_cast<unsigned>(d >= t[4]) + static_cast<unsigned>(d >= t[5])) +
-       static_cast<unsigned>(d >= t[6]));
+  const unsigned magnitude = magnitudeAdpcm<Bits>(row, d);
   const std::int32_t delta = row.deltas[magnitude];
-  const unsigned code = (signedDiff < 0 ? 8u : 0u) | magnitude;
+  const unsigned code = (signedDiff < 0 ? kSign : 0u) | magnitude;
   movePredictor(state, signedDiff < 0 ? -delta : delta);
-  nextStepIndex(state, kNextStepIndex4, code);
+  nextStepIndex(state, nextStepIndexTable<Bits>(), code);
   return static_cast<std::uint8_t>(code);
 }
 
-constexpr std::uint8_t quantizeAdpcm3(AdpcmState& state, std::int32_t sample) {
-  const std::int32_t step = currentStep(state);
-  const std::int32_t signedDiff = sample - state.predictor;
-  std::int32_t diff = signedDiff < 0 ? -signedDiff : signedDiff;
-  unsigned code = signedDiff < 0 ? 4u : 0u;
-  const std::int32_t one = -static_cast<std::int32_t>(diff >= step);
-  code |= 2u & static_cast<unsigned>(one);
-  diff -= step & one;
-  code |= diff >= step >> 1 ? 1u : 0u;
-  reconstructAdpcm3(state, static_cast<std::uint8_t>(code));
-  return static_cast<std::uint8_t>(code);
-}
+inline constexpr auto quantizeAdpcm4 = quantizeAdpcm<4>;
+inline constexpr auto quantizeAdpcm3 = quantizeAdpcm<3>;
+inline constexpr auto quantizeAdpcm2 = quantizeAdpcm<2>;
 
-constexpr std::uint8_t quantizeAdpcm2(AdpcmState& state, std::int32_t sample) {
-  const std::int32_t step = currentStep(state);
-  const std::int32_t signedDiff = sample - state.predictor;
-  const std::int32_t diff = signedDiff < 0 ? -signedDiff : signedDiff;
-  const unsigned code = (signedDiff < 0 ? 2u : 0u) | (diff >= step ? 1u : 0u);
-  reconstructAdpcm2(state, static_cast<std::uint8_t>(code));
-  return static_cast<std::uint8_t>(code);
-}
+template <unsigned Bits>
+inline constexpr CodeLayout kAdpcmCodes = Bits == 4   ? kAdpcm4Codes
+                                          : Bits == 3 ? kAdpcm3Codes
+                                                      : kAdpcm2Codes;
 
-// How the codes of one width lie in the payload: groups of codesPerGroup codes
-// in groupBytes bytes, the earliest code in the lowest bits; a partial last
-// group holds its codes at the top (partialAtTop) or at the bottom.
-struct CodeLayout {
-  unsigned bits;
-  unsigned codesPerGroup;
-  unsigned groupBytes;
-  bool partialAtTop;
-};
-
-inline constexpr CodeLayout kAdpcm4Layout = {4, 2, 1, false};
-inline constexpr CodeLayout kAdpcm3Layout = {3, 8, 3, true};
-inline constexpr CodeLayout kAdpcm2Layout = {2, 4, 1, true};
-
-// Payload bytes that hold codeCount codes.
-[[nodiscard]] constexpr std::uint64_t packedBytes(const CodeLayout& layout,
-                                                  std::uint64_t codeCount) {
-  return (codeCount + layout.codesPerGroup - 1) / layout.codesPerGroup * layout.groupBytes;
-}
-
-// Packs codes into out and returns the end of what it wrote. Callers pack a
-// long stream in pieces whose sizes are whole groups, but for the last piece.
+// Packs codes into out and returns the end of what it wrote: the earliest
+// code of a group in its lowest bits. Callers pack a long stream in pieces
+// whose sizes are whole groups, but for the last piece.
 template <CodeLayout L>
 std::uint8_t* packCodes(std::span<const std::uint8_t> codes, std::uint8_t* out) {
   for (std::size_t at = 0; at < codes.size(); at += L.codesPerGroup) {
@@ -253,8 +241,7 @@ std::uint8_t* packCodes(std::span<const std::uint8_t> codes, std::uint8_t* out) 
     std::uint32_t group = 0;
     for (unsigned j = 0; j < count; ++j)
       group |= std::uint32_t{codes[at + j]} << (shift + j * L.bits);
-    for (unsigned b = 0; b < L.groupBytes; ++b)
-      *out++ = static_cast<std::uint8_t>(group >> (8 * b));
+    out = storeLe(out, group, L.groupBytes);
   }
   return out;
 }
@@ -280,52 +267,5 @@ const std::uint8_t* unpackCodes(const std::uint8_t* in, std::span<std::uint8_t> 
 // Codes are chosen and packed in pieces of this many (a whole number of groups
 // of every width), so no buffer grows with the input.
 inline constexpr std::size_t kCodePiece = 4096;
-
-// The width-generic face of the codec, for code that serves all three widths.
-template <unsigned Bits>
-inline constexpr CodeLayout kAdpcmLayout = Bits == 4   ? kAdpcm4Layout
-                                           : Bits == 3 ? kAdpcm3Layout
-                                                       : kAdpcm2Layout;
-
-template <unsigned Bits>
-constexpr std::uint8_t quantizeAdpcm(AdpcmState& state, std::int32_t sample) {
-  if constexpr (Bits == 4) return quantizeAdpcm4(state, sample);
-  if constexpr (Bits == 3) return quantizeAdpcm3(state, sample);
-  if constexpr (Bits == 2) return quantizeAdpcm2(state, sample);
-}
-
-template <unsigned Bits>
-constexpr std::int32_t reconstructAdpcm(AdpcmState& state, std::uint8_t code) {
-  if constexpr (Bits == 4) return reconstructAdpcm4(state, code);
-  if constexpr (Bits == 3) return reconstructAdpcm3(state, code);
-  if constexpr (Bits == 2) return reconstructAdpcm2(state, code);
-}
-
-// The greedy encoder of one width: one code per sample after the seed.
-template <unsigned Bits>
-void encodeAdpcmGreedy(WaveInfo& input, std::int32_t seed, std::span<std::uint8_t> payload) {
-  // A local copy keeps the cursor in a register: byte loads of the samples
-  // could otherwise alias it and force a store on every sample.
-  WaveInfo wave = input;
-  AdpcmState state{seed, 0};
-  std::array<std::int32_t, kCodePiece> samples;
-  std::array<std::uint8_t, kCodePiece> codes;
-  std::uint8_t* out = payload.data();
-  for (std::uint32_t left = wave.sampleCount - 1; left > 0;) {
-    const std::uint32_t count = left < kCodePiece ? left : std::uint32_t{kCodePiece};
-    nextSamples(wave, std::span(samples).first(count));
-    for (std::uint32_t i = 0; i < count; ++i)
-      codes[i] = quantizeAdpcm<Bits>(state, samples[i]);
-    out = packCodes<kAdpcmLayout<Bits>>(std::span(codes).first(count), out);
-    left -= count;
-  }
-  input = wave;
-}
-
-// Payload coders of the frame: samples 1 to N - 1 of wave, starting from the
-// seed sample, into payload (exactly the bytes after the seed).
-void encodeAdpcm4(WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload);
-void encodeAdpcm3(WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload);
-void encodeAdpcm2(WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload);
 
 }  // namespace korvane

@@ -1,8 +1,9 @@
-#include "app/files.h"
+#include "platform/platform.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,10 +12,6 @@
 
 namespace korvane {
 namespace {
-
-#ifndef O_BINARY
-constexpr int O_BINARY = 0;
-#endif
 
 // Pages are mapped in with the file, in one call rather than a fault each.
 #ifdef MAP_POPULATE
@@ -79,7 +76,7 @@ void allocateOutput(std::size_t length, OutputBuffer& buffer) {
 }
 
 bool openInput(const std::string& name, InputFile& input) {
-  input.fd = open(name.c_str(), O_RDONLY | O_BINARY);
+  input.fd = open(name.c_str(), O_RDONLY);
   if (input.fd < 0) return false;
   struct stat st {};
   if (fstat(input.fd, &st) == 0) input.identity = identityOf(st);
@@ -95,51 +92,62 @@ LoadedInput::~LoadedInput() {
   if (mapping != nullptr) munmap(mapping, size);
 }
 
+namespace {
+
+// A regular file is mapped: no copy into a fresh heap buffer, whose first
+// touch costs more than the encoding.
+bool mapWhole(int fd, std::size_t length, LoadedInput& loaded) {
+  if (length == 0) return false;
+  void* map = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | kPopulate, fd, 0);
+  if (map == MAP_FAILED) return false;
+  loaded.mapping = map;
+  loaded.data = static_cast<const std::uint8_t*>(map);
+  loaded.size = length;
+  return true;
+}
+
+// Where mapping fails a regular file is read at its length.
+bool readAtLength(int fd, std::size_t length, std::vector<std::uint8_t>& bytes) {
+  bytes.resize(length);
+  return readFully(fd, bytes.data(), length) == static_cast<long long>(length);
+}
+
+// Pipes and devices have no length: read until they end.
+bool readToEnd(int fd, std::vector<std::uint8_t>& bytes) {
+  constexpr std::size_t kChunk = 1 << 16;
+  std::size_t used = 0;
+  for (;;) {
+    bytes.resize(used + kChunk);
+    const long long got = readFully(fd, bytes.data() + used, kChunk);
+    if (got < 0) return false;
+    used += static_cast<std::size_t>(got);
+    if (static_cast<std::size_t>(got) < kChunk) break;
+  }
+  bytes.resize(used);
+  return true;
+}
+
+}  // namespace
+
 bool loadInput(InputFile& input, LoadedInput& loaded) {
   bool ok = false;
-  std::vector<std::uint8_t>& bytes = loaded.owned;
   try {
     struct stat st {};
     if (fstat(input.fd, &st) != 0) {
       ok = false;
-    } else if (S_ISREG(st.st_mode)) {
-      // A regular file is mapped: no copy into a fresh heap buffer, whose
-      // first touch costs more than the encoding. Where mapping fails it is
-      // read at its length.
-      const auto length = static_cast<std::size_t>(st.st_size);
-      void* map = length == 0
-                      ? MAP_FAILED
-                      : mmap(nullptr, length, PROT_READ, MAP_PRIVATE | kPopulate, input.fd, 0);
-      if (map != MAP_FAILED) {
-        loaded.mapping = map;
-        loaded.data = static_cast<const std::uint8_t*>(map);
-        loaded.size = length;
-        closeInput(input);
-        return true;
-      }
-      bytes.resize(length);
-      ok = readFully(input.fd, bytes.data(), length) == static_cast<long long>(length);
+    } else if (!S_ISREG(st.st_mode)) {
+      ok = readToEnd(input.fd, loaded.owned);
+    } else if (mapWhole(input.fd, static_cast<std::size_t>(st.st_size), loaded)) {
+      closeInput(input);
+      return true;
     } else {
-      // Pipes and devices have no length: read until they end.
-      constexpr std::size_t kChunk = 1 << 16;
-      std::size_t used = 0;
-      for (;;) {
-        bytes.resize(used + kChunk);
-        const long long got = readFully(input.fd, bytes.data() + used, kChunk);
-        if (got < 0) break;
-        used += static_cast<std::size_t>(got);
-        if (static_cast<std::size_t>(got) < kChunk) {
-          ok = true;
-          break;
-        }
-      }
-      bytes.resize(used);
+      ok = readAtLength(input.fd, static_cast<std::size_t>(st.st_size), loaded.owned);
     }
   } catch (const std::bad_alloc&) {
     ok = false;
   }
-  loaded.data = bytes.data();
-  loaded.size = bytes.size();
+  loaded.data = loaded.owned.data();
+  loaded.size = loaded.owned.size();
   closeInput(input);
   return ok;
 }
@@ -149,7 +157,7 @@ CreateResult createOutput(const std::string& name, const FileIdentity& input, Ou
   struct stat st {};
   if (stat(name.c_str(), &st) == 0 && sameFile(identityOf(st), input)) return CreateResult::isInput;
 
-  output.fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY, 0666);
+  output.fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
   if (output.fd >= 0) {
     output.removable = true;
     return CreateResult::created;
@@ -158,7 +166,7 @@ CreateResult createOutput(const std::string& name, const FileIdentity& input, Ou
 
   // It exists: open it without truncating, and truncate only once it is
   // known not to be the input.
-  output.fd = open(name.c_str(), O_WRONLY | O_BINARY);
+  output.fd = open(name.c_str(), O_WRONLY);
   if (output.fd < 0) return CreateResult::failed;
   if (fstat(output.fd, &st) != 0) {
     discardOutput(output);
@@ -202,6 +210,25 @@ void discardOutput(OutputFile& output) {
   output.fd = -1;
   if (output.removable) unlink(output.name.c_str());
   output.removable = false;
+}
+
+void waitForKey() {
+  if (!isatty(STDIN_FILENO)) return;
+  termios saved{};
+  if (tcgetattr(STDIN_FILENO, &saved) != 0) return;
+  termios raw = saved;
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) return;
+  unsigned char key = 0;
+  while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
+  }
+  tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+}
+
+bool stderrIsTerminal() {
+  return isatty(STDERR_FILENO) != 0;
 }
 
 }  // namespace korvane

@@ -1,0 +1,31 @@
+// A whole device stream from an accepted wave: header, seed and payload, the
+// payload from the format's greedy coder or, when asked, from its search.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "format/stream.h"
+#include "search/search.h"
+#include "wav/wave_reader.h"
+
+namespace korvane {
+
+// Whether searchLevel changes how format is coded: a level from 1 up, and a
+// format that has a search (ADPCM and WFM; PCM has no choice to make).
+[[nodiscard]] bool isSearched(Format format, int searchLevel);
+
+// Builds the whole stream for an accepted, unread wave (sampleCount >= 1)
+// into stream, which must be streamLength(format, wave.sampleCount) bytes;
+// every byte of it is written. progress, when given, counts the samples a
+// search has coded.
+void encodeStreamInto(Format format, WaveInfo wave, std::span<std::uint8_t> stream,
+                      int searchLevel = 0, EncodeProgress* progress = nullptr);
+
+// The same, into a buffer of its own.
+[[nodiscard]] std::vector<std::uint8_t> encodeStream(Format format, WaveInfo wave,
+                                                     int searchLevel = 0,
+                                                     EncodeProgress* progress = nullptr);
+
+}  // namespace korvane
