@@ -153,7 +153,8 @@ struct HeaderFailure {
   const char* message;
 };
 
-TEST(Cli, HeaderFailuresLeaveTheCreatedOutputEmpty) {
+// A rejected input makes no output, and leaves an earlier one as it was.
+TEST(Cli, HeaderFailuresLeaveNoOutput) {
   Bytes noData = test::makeWave16({1});
   noData[36] = 'D';
   Bytes stereo = test::makeWave16({1});
@@ -180,9 +181,10 @@ TEST(Cli, HeaderFailuresLeaveTheCreatedOutputEmpty) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, input + c.message);
     const fs::path output = dir / (std::string(c.name) + ".AD4");
-    ASSERT_TRUE(fs::exists(output));
-    EXPECT_EQ(fs::file_size(output), 0u);
+    EXPECT_FALSE(fs::exists(output));
+    writeFile(output, {1, 2, 3});
     EXPECT_EQ(runInProcess({"-E4", (dir / input).string()}).keyWaits, 0);
+    EXPECT_EQ(readFile(output), (Bytes{1, 2, 3}));
   }
 }
 
@@ -281,10 +283,11 @@ TEST(Cli, FailedWriteIsReported) {
   EXPECT_TRUE(fs::exists("/dev/full"));
 }
 
+// A write cut short leaves no new file, and an earlier output as it was.
 TEST(Cli, OutputCutShortByTheFileSizeLimitIsRemoved) {
   TempDir dir;
   writeFile(dir / "a.wav", test::makeWave16(test::randomSamples(4000, 6)));
-  writeFile(dir / "old.pcm", Bytes(10, 0x55));  // truncated by this run, so removed too
+  writeFile(dir / "old.pcm", Bytes(10, 0x55));
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"-E16", "a.wav"}, {"-E16", "a.wav", "old.pcm"}}) {
     test::RunOptions options{dir.path, 1000};
@@ -292,9 +295,10 @@ TEST(Cli, OutputCutShortByTheFileSizeLimitIsRemoved) {
     const std::string output = args.size() == 3 ? args[2] : "a.PCM";
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.out, "Can not write File : " + output + " !!\n");
-    EXPECT_FALSE(fs::exists(dir / output));
   }
-  EXPECT_TRUE(fs::exists(dir / "a.wav"));
+  EXPECT_FALSE(fs::exists(dir / "a.PCM"));
+  EXPECT_EQ(readFile(dir / "old.pcm"), Bytes(10, 0x55));
+  EXPECT_EQ(test::folderNames(dir.path), (std::vector<std::string>{"a.wav", "old.pcm"}));
   // Below the limit the same run succeeds.
   EXPECT_EQ(runProgram({"-E4", "a.wav"}, {dir.path, 4000}).exitCode, 0);
 }

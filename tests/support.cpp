@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -112,6 +114,14 @@ void writeFile(const std::filesystem::path& path, const Bytes& bytes) {
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
+std::vector<std::string> folderNames(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "korvane-test-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -160,8 +170,24 @@ RunResult runProgram(const std::vector<std::string>& args, const RunOptions& opt
   pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int open = 2;
+  const auto signalAt =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(options.signalAfterMs);
+  bool signalled = options.signal == 0;
   while (open > 0) {
-    if (poll(fds, 2, -1) < 0) break;
+    int timeout = -1;
+    if (!signalled) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= signalAt) {
+        kill(pid, options.signal);
+        signalled = true;
+      } else {
+        timeout = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(signalAt - now).count() + 1);
+      }
+    }
+    const int ready = poll(fds, 2, timeout);
+    if (ready < 0) break;
+    if (ready == 0) continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       char buffer[4096];

@@ -33,6 +33,9 @@ std::vector<std::int32_t> speechLikeSamples(std::size_t count, std::uint32_t see
 Bytes readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const Bytes& bytes);
 
+// The names in a folder, sorted.
+std::vector<std::string> folderNames(const std::filesystem::path& folder);
+
 // A fresh folder under the system's temporary folder, removed with the object.
 struct TempDir {
   TempDir();
@@ -52,9 +55,12 @@ struct RunResult {
 struct RunOptions {
   std::filesystem::path workDir;    // empty: the current folder
   std::uint64_t fileSizeLimit = 0;  // RLIMIT_FSIZE in the child when not 0 (SIGXFSZ ignored)
+  int signal = 0;                   // sent to the child after signalAfterMs, when not 0
+  int signalAfterMs = 0;
 };
 
-// Runs the built program with stdin from /dev/null.
+// Runs the built program with stdin from /dev/null; a child ended by a signal
+// has exit code 128 + the signal.
 RunResult runProgram(const std::vector<std::string>& args, const RunOptions& options = {});
 
 // The nine usage strings exactly as the program prints them.

@@ -9,5 +9,6 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   korvane::Console console;
   console.showProgress = korvane::stderrIsTerminal();
+  korvane::removePartialOutputsOnInterrupt();
   return korvane::runKorvane(args, console);
 }

@@ -14,6 +14,7 @@ enum class Failure : std::uint8_t {
   cannotOpen,
   cannotCreate,
   outputIsInput,
+  outputIsWave,
   cannotRead,
   cannotWrite,
   unknownCommand,
@@ -26,6 +27,7 @@ enum class Failure : std::uint8_t {
   bitsNotSupported,
   noDataChunk,
   noSamples,
+  rateNotSupported,
   notDeviceFile,
   unknownFormat,
   truncated,
@@ -48,10 +50,11 @@ struct FailureText {
 
 // The texts are those the device family's tools have always printed, byte for
 // byte ("creat" without its e included): scripts match them.
-inline constexpr std::array<FailureText, 20> kFailureTexts = {{
+inline constexpr std::array<FailureText, 22> kFailureTexts = {{
     {Failure::cannotOpen, "Can not open File : %s !!\n", 1, KeyWait::always},
     {Failure::cannotCreate, "Can not creat File : %s !!\n", 2, KeyWait::whenNamed},
     {Failure::outputIsInput, "Output is the input File : %s !!\n", 2, KeyWait::whenNamed},
+    {Failure::outputIsWave, "Output is a WAV File : %s !!\n", 2, KeyWait::whenNamed},
     {Failure::cannotRead, "Can not read File : %s !!\n", 1, KeyWait::never},
     {Failure::cannotWrite, "Can not write File : %s !!\n", 2, KeyWait::never},
     {Failure::unknownCommand, "Unknown Command : %s !!\n", 1, KeyWait::always},
@@ -64,6 +67,7 @@ inline constexpr std::array<FailureText, 20> kFailureTexts = {{
     {Failure::bitsNotSupported, "%s : bits per sample not supported!\n", 1, KeyWait::never},
     {Failure::noDataChunk, "%s : has no data chunk!\n", 1, KeyWait::never},
     {Failure::noSamples, "%s : has no samples!\n", 1, KeyWait::never},
+    {Failure::rateNotSupported, "%s : sample rate not supported!\n", 1, KeyWait::never},
     {Failure::notDeviceFile, "%s : is not a device file!\n", 1, KeyWait::never},
     {Failure::unknownFormat, "%s : has an unknown format code!\n", 1, KeyWait::never},
     {Failure::truncated, "%s : is truncated!\n", 1, KeyWait::never},

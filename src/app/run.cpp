@@ -84,7 +84,6 @@ int build(Console& console, const Job& job, std::span<const std::uint8_t> file, 
   if (job.command.action == Action::decode) {
     DecodeCursor cursor;
     if (const DecodeError error = openStream(file, cursor); error != DecodeError::none) {
-      discardOutput(job.output);  // a decode leaves no output behind
       return report(console, failureOf(error), job.inputName);
     }
     built.stream = cursor.info;
@@ -95,6 +94,9 @@ int build(Console& console, const Job& job, std::span<const std::uint8_t> file, 
   }
   if (const WaveError error = readWaveInfo(file, built.wave); error != WaveError::none) {
     return report(console, failureOf(error), job.inputName);
+  }
+  if (!headerHoldsRate(built.wave.sampleRate)) {
+    return report(console, Failure::rateNotSupported, job.inputName);
   }
   allocateOutput(static_cast<std::size_t>(streamLength(job.command.format, built.wave.sampleCount)),
                  built.output);
@@ -110,7 +112,6 @@ int convert(Console& console, const Job& job, InputFile& input) {
   try {
     if (const int code = build(console, job, loaded.bytes(), built); code != 0) return code;
   } catch (const std::bad_alloc&) {
-    discardOutput(job.output);
     return report(console, Failure::cannotWrite, job.output.name);
   }
   if (!writeOutput(job.output, built.output.bytes)) {
@@ -159,23 +160,24 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
   const bool named = args.size() >= 3;
   OutputFile output;
   const std::string outputName = named ? args[2] : outputNameFor(*command, inputName);
-  switch (createOutput(outputName, input.identity, output)) {
+  // An encode never replaces a recording; a decode writes WAV files.
+  const bool refuseWave = command->action == Action::encode;
+  switch (createOutput(outputName, input.identity, refuseWave, output)) {
     case CreateResult::created:
       break;
     case CreateResult::isInput:
       closeInput(input);
       return report(console, Failure::outputIsInput, outputName, named);
+    case CreateResult::isWave:
+      closeInput(input);
+      return report(console, Failure::outputIsWave, outputName, named);
     case CreateResult::failed:
       closeInput(input);
       return report(console, Failure::cannotCreate, outputName, named);
   }
 
   const int code = convert(console, {*command, inputName, options, output}, input);
-  if (output.fd >= 0) {
-    // A rejected WAV input leaves the created output empty, as it always has.
-    output.removable = false;
-    discardOutput(output);
-  }
+  discardOutput(output);  // whatever did not finish leaves the old file as it was
   return code;
 }
 

@@ -105,6 +105,12 @@ struct StreamHeader {
   return static_cast<std::uint16_t>(sampleRate >> 1);
 }
 
+// Whether the header can hold the rate: its half must fit 16 bits, so 131071 Hz
+// is the highest (it plays at 131070).
+[[nodiscard]] constexpr bool headerHoldsRate(std::uint32_t sampleRate) {
+  return sampleRate >> 1 <= 0xFFFF;
+}
+
 // Offset form of a sample, kept to 16 bits: 0x0000 is -32768, 0x8000 silence.
 [[nodiscard]] constexpr std::uint16_t offsetForm(std::int32_t sample) {
   return static_cast<std::uint16_t>(static_cast<std::uint32_t>(sample) + 0x8000u);

@@ -1,8 +1,15 @@
 // What the front end asks of the operating system, one source file per
-// platform behind this header: the input is loaded whole, the output is
-// created only when it is not the input, written in one piece, and removed
-// again after a failed write when this run created or truncated it; a key
-// wait on the console; whether standard error is a terminal.
+// platform behind this header: the input loaded whole; the output made safely;
+// a key wait on the console; whether standard error is a terminal.
+//
+// The output rules: an output that is a regular file, or a name that does not
+// exist yet, is written to a new file beside it (".NAME.korvane-PID-N.part")
+// that replaces it only once every byte is written and the file closed, with
+// the old file's permission bits; a symbolic link keeps pointing at the new
+// file. A failed or interrupted run leaves the old file as it was and removes
+// the new one. Where no file can be made beside a writable file, the file is
+// rewritten in place, and only once the whole stream is built. Anything else
+// (a device, a FIFO) is written directly, as it stands.
 #pragma once
 
 #include <cstddef>
@@ -25,13 +32,22 @@ struct InputFile {
   FileIdentity identity;
 };
 
-struct OutputFile {
-  int fd = -1;
-  std::string name;
-  bool removable = false;  // a regular file this run created or truncated
+enum class OutputMode : std::uint8_t {
+  replace,  // written to `partial`, then renamed over `target`
+  inPlace,  // `target` is rewritten through fd once the stream is built
+  direct,   // not a regular file: written through fd as it stands
 };
 
-enum class CreateResult : std::uint8_t { created, failed, isInput };
+struct OutputFile {
+  int fd = -1;
+  std::string name;      // as given, for messages
+  std::string target;    // the file that ends up holding the output, links resolved
+  std::string partial;   // the new file beside the target, while there is one
+  int partialSlot = -1;  // where the interrupt handler finds `partial`
+  OutputMode mode = OutputMode::direct;
+};
+
+enum class CreateResult : std::uint8_t { created, failed, isInput, isWave };
 
 // The whole input in memory: a regular file is mapped read-only, anything
 // else (or a file that cannot be mapped) is read into owned bytes.
@@ -75,17 +91,25 @@ void allocateOutput(std::size_t length, OutputBuffer& buffer);
 
 void closeInput(InputFile& input);
 
-// Creates or truncates name for writing, unless it is the input file, which
-// is then left untouched.
+// Readies name to be written, touching no existing file: refuses the input
+// file itself, an existing file this user may not write or whose folder
+// takes no new file (failed) and, with refuseWave, an existing file that
+// begins with a RIFF/WAVE header (isWave).
 [[nodiscard]] CreateResult createOutput(const std::string& name, const FileIdentity& input,
-                                        OutputFile& output);
+                                        bool refuseWave, OutputFile& output);
 
-// Writes every byte and closes the file; on any failure removes the output
-// when it is removable and returns false.
+// Writes every byte, closes, and puts the new file in place; false on any
+// failure, after which the old file is as it was (a rewrite in place that
+// fails is removed).
 [[nodiscard]] bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes);
 
-// Closes the output and removes it when removable (a conversion that could not finish).
+// Drops a conversion that could not finish: the new file is removed, the old
+// one left as it was.
 void discardOutput(OutputFile& output);
+
+// From here on SIGINT, SIGTERM and SIGHUP remove the new files of unfinished
+// outputs before the program ends.
+void removePartialOutputsOnInterrupt();
 
 // One key press, no echo; returns at once when standard input is no console.
 void waitForKey();

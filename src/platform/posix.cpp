@@ -1,13 +1,18 @@
 #include "platform/platform.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 namespace korvane {
@@ -152,55 +157,176 @@ bool loadInput(InputFile& input, LoadedInput& loaded) {
   return ok;
 }
 
-CreateResult createOutput(const std::string& name, const FileIdentity& input, OutputFile& output) {
+namespace {
+
+// The new files of unfinished outputs, for the interrupt handler: a slot is
+// read by the handler only while it is live, and written only while it is not.
+constexpr std::size_t kPartialSlots = 64;
+constexpr std::size_t kPartialPathBytes = 4096;
+enum : int { kSlotFree, kSlotTaken, kSlotLive };
+struct PartialSlot {
+  std::atomic<int> state{kSlotFree};
+  char path[kPartialPathBytes];
+};
+PartialSlot gPartials[kPartialSlots];
+std::atomic<unsigned> gPartialCount{0};
+
+int registerPartial(const std::string& path) {
+  if (path.size() >= kPartialPathBytes) return -1;
+  for (std::size_t i = 0; i < kPartialSlots; ++i) {
+    int expected = kSlotFree;
+    if (!gPartials[i].state.compare_exchange_strong(expected, kSlotTaken)) continue;
+    std::memcpy(gPartials[i].path, path.c_str(), path.size() + 1);
+    gPartials[i].state.store(kSlotLive);
+    return static_cast<int>(i);
+  }
+  return -1;  // only an interrupt would then leave the file behind
+}
+
+void releasePartial(int slot) {
+  if (slot >= 0) gPartials[slot].state.store(kSlotFree);
+}
+
+extern "C" void removePartialsAndDie(int signal) {
+  for (PartialSlot& slot : gPartials) {
+    if (slot.state.load() == kSlotLive) unlink(slot.path);
+  }
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+std::string folderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The file a name ends at, through any chain of symbolic links; the name
+// itself when it is no link (or a link that cannot be read).
+std::string resolveLinks(const std::string& name) {
+  std::string path = name;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::vector<char> link(kPartialPathBytes);
+    const ssize_t length = readlink(path.c_str(), link.data(), link.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= link.size()) return path;
+    const std::string to(link.data(), static_cast<std::size_t>(length));
+    path = to[0] == '/' ? to : folderOf(path) + to;
+  }
+  return path;
+}
+
+bool nameTooLong(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return path.size() - (slash == std::string::npos ? 0 : slash + 1) > NAME_MAX;
+}
+
+bool beginsWithWave(const std::string& name) {
+  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::uint8_t start[12] = {};
+  const bool read12 = readFully(fd, start, sizeof start) == 12;
+  close(fd);
+  return read12 && std::memcmp(start, "RIFF", 4) == 0 && std::memcmp(start + 8, "WAVE", 4) == 0;
+}
+
+// Makes the new file beside the target; it takes the permission bits (and,
+// for root, the owner) of the file it will replace.
+bool createPartial(OutputFile& output, const struct stat* replaced) {
+  const std::string folder = folderOf(output.target);
+  const std::string base = output.target.substr(folder.size());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string tag = ".korvane-" + std::to_string(getpid()) + "-" +
+                            std::to_string(gPartialCount.fetch_add(1)) + ".part";
+    const std::string name =
+        folder + (base.size() + tag.size() < NAME_MAX ? "." + base + tag : tag);
+    output.fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (output.fd < 0 && errno == EEXIST) continue;
+    if (output.fd < 0) return false;
+    output.partial = name;
+    output.partialSlot = registerPartial(name);
+    output.mode = OutputMode::replace;
+    if (replaced != nullptr) {
+      if (fchmod(output.fd, replaced->st_mode & 07777) != 0) {
+        // the new file keeps the usual bits
+      }
+      if (geteuid() == 0 && fchown(output.fd, replaced->st_uid, replaced->st_gid) != 0) {
+        // nor can every file system take an owner
+      }
+    }
+    return true;
+  }
+  return false;
+}
+
+bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    done += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+CreateResult openDirect(const std::string& name, const FileIdentity& input, OutputFile& output) {
+  output.fd = open(name.c_str(), O_WRONLY | O_CLOEXEC);
+  if (output.fd < 0) return CreateResult::failed;
+  struct stat st {};
+  const bool known = fstat(output.fd, &st) == 0;
+  if (!known || sameFile(identityOf(st), input)) {
+    discardOutput(output);
+    return known ? CreateResult::isInput : CreateResult::failed;
+  }
+  output.mode = OutputMode::direct;
+  return CreateResult::created;
+}
+
+}  // namespace
+
+CreateResult createOutput(const std::string& name, const FileIdentity& input, bool refuseWave,
+                          OutputFile& output) {
+  output = OutputFile{};
   output.name = name;
   struct stat st {};
-  if (stat(name.c_str(), &st) == 0 && sameFile(identityOf(st), input)) return CreateResult::isInput;
-
-  output.fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-  if (output.fd >= 0) {
-    output.removable = true;
-    return CreateResult::created;
-  }
-  if (errno != EEXIST) return CreateResult::failed;
-
-  // It exists: open it without truncating, and truncate only once it is
-  // known not to be the input.
-  output.fd = open(name.c_str(), O_WRONLY);
-  if (output.fd < 0) return CreateResult::failed;
-  if (fstat(output.fd, &st) != 0) {
-    discardOutput(output);
+  const bool exists = stat(name.c_str(), &st) == 0;
+  if (exists && sameFile(identityOf(st), input)) return CreateResult::isInput;
+  if (exists && !S_ISREG(st.st_mode)) return openDirect(name, input, output);
+  if (exists && refuseWave && beginsWithWave(name)) return CreateResult::isWave;
+  output.target = resolveLinks(name);
+  int writable = -1;  // an existing file is opened, not changed, to learn it may be written
+  if (exists) {
+    writable = open(name.c_str(), O_WRONLY | O_CLOEXEC);
+    if (writable < 0) return CreateResult::failed;
+  } else if (nameTooLong(output.target)) {
     return CreateResult::failed;
   }
-  if (sameFile(identityOf(st), input)) {
-    discardOutput(output);
-    return CreateResult::isInput;
+  if (createPartial(output, exists ? &st : nullptr)) {
+    if (writable >= 0) close(writable);
+    return CreateResult::created;
   }
-  if (S_ISREG(st.st_mode)) {
-    if (ftruncate(output.fd, 0) != 0) {
-      discardOutput(output);
-      return CreateResult::failed;
-    }
-    output.removable = true;
-  }
+  if (writable < 0) return CreateResult::failed;
+  output.fd = writable;
+  output.mode = OutputMode::inPlace;
   return CreateResult::created;
 }
 
 bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes) {
-  std::size_t done = 0;
-  bool ok = true;
-  while (done < bytes.size()) {
-    const ssize_t put = write(output.fd, bytes.data() + done, bytes.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<std::size_t>(put);
-  }
+  bool ok = output.mode != OutputMode::inPlace || ftruncate(output.fd, 0) == 0;
+  ok = ok && writeAll(output.fd, bytes);
   const int fd = output.fd;
   output.fd = -1;
   if (close(fd) != 0) ok = false;
+  if (ok && output.mode == OutputMode::replace) {
+    ok = rename(output.partial.c_str(), output.target.c_str()) == 0;
+    if (ok) {
+      releasePartial(output.partialSlot);
+      output.partialSlot = -1;
+      output.partial.clear();
+    }
+  }
+  if (!ok && output.mode == OutputMode::inPlace) unlink(output.target.c_str());
   if (!ok) discardOutput(output);
   return ok;
 }
@@ -208,8 +334,24 @@ bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes) {
 void discardOutput(OutputFile& output) {
   if (output.fd >= 0) close(output.fd);
   output.fd = -1;
-  if (output.removable) unlink(output.name.c_str());
-  output.removable = false;
+  if (!output.partial.empty()) {
+    unlink(output.partial.c_str());
+    releasePartial(output.partialSlot);
+    output.partialSlot = -1;
+    output.partial.clear();
+  }
+}
+
+void removePartialOutputsOnInterrupt() {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old {};
+    // A signal ignored from the start (nohup) stays ignored.
+    if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_handler = removePartialsAndDie;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+  }
 }
 
 void waitForKey() {
