@@ -23,8 +23,13 @@ std::string format(const char* pattern, auto... values) {
   return buffer;
 }
 
-// SNR of the decoded file against the input, computed here from both WAVs.
-double snrOfFiles(const Bytes& inputWav, const Bytes& decodedWav) {
+// SNR and noise level of the decoded file against the input, computed here from both WAVs.
+struct Figures {
+  double snr;
+  double noise;
+};
+
+Figures figuresOfFiles(const Bytes& inputWav, const Bytes& decodedWav) {
   const std::vector<std::int32_t> x = test::samplesOf(inputWav);
   const std::vector<std::int32_t> y = test::samplesOf(decodedWav);
   EXPECT_EQ(x.size(), y.size());
@@ -34,7 +39,8 @@ double snrOfFiles(const Bytes& inputWav, const Bytes& decodedWav) {
     signal += double(x[i]) * x[i];
     error += double(x[i] - y[i]) * (x[i] - y[i]);
   }
-  return 10 * std::log10(signal / error);
+  return {10 * std::log10(signal / error),
+          10 * std::log10(error / double(x.size()) / (32768.0 * 32768.0))};
 }
 
 TEST(Decode, WritesTheInputNameWithWavAppended) {
@@ -103,13 +109,14 @@ TEST(Report, EncodeFiguresMatchTheDecodedFile) {
     ASSERT_EQ(r.exitCode, 0);
     const std::uintmax_t bytes = fs::file_size(dir / out);
     ASSERT_EQ(runProgram({"-D", out, "check.wav"}, {dir.path}).exitCode, 0);
-    const double snr = snrOfFiles(wav, readFile(dir / "check.wav"));
+    const Figures f = figuresOfFiles(wav, readFile(dir / "check.wav"));
     EXPECT_EQ(r.out, format("voice.wav -> %s : %zu samples, 16000 Hz, %ju bytes, %u bits per "
-                            "sample, SNR %.2f dB\n",
-                            out.c_str(), x.size(), bytes, c.bits, snr));
+                            "sample, SNR %.2f dB, noise %.2f dBFS\n",
+                            out.c_str(), x.size(), bytes, c.bits, f.snr, f.noise));
   }
   const test::RunResult lossless = runProgram({"-E16", "voice.wav", "--report"}, {dir.path});
-  EXPECT_NE(lossless.out.find(", SNR inf dB\n"), std::string::npos) << lossless.out;
+  EXPECT_NE(lossless.out.find(", SNR inf dB, noise -inf dBFS\n"), std::string::npos)
+      << lossless.out;
 }
 
 TEST(Report, NothingIsReportedForAnOutputThatFailed) {

@@ -138,8 +138,8 @@ TEST(SearchCli, SearchedFilesDecodeToTheReportedSnr) {
     ASSERT_EQ(readWaveInfo(wav, wave), WaveError::none);
     DecodeCursor played;
     ASSERT_EQ(openStream(stream, played), DecodeError::none);
-    char snr[32];
-    std::snprintf(snr, sizeof snr, "SNR %.2f dB\n", snrDb(measureFidelity(wave, played)));
+    char snr[40];
+    std::snprintf(snr, sizeof snr, "SNR %.2f dB,", snrDb(measureFidelity(wave, played)));
     EXPECT_NE(r.out.find(snr), std::string::npos) << r.out << " wants " << snr;
     EXPECT_EQ(stream, encodeFile(Format(static_cast<int>(&c - cases)), wav, kDefaultSearchLevel));
   }

@@ -1,8 +1,30 @@
 #include "app/console.h"
 
+#include <cstdarg>
+#include <vector>
+
 #include "platform/platform.h"
 
 namespace korvane {
+
+void say(Console& console, Stream stream, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::vector<char> text(static_cast<std::size_t>(length > 0 ? length : 0) + 1);
+  std::vsnprintf(text.data(), text.size(), format, again);
+  va_end(again);
+  const bool toErr = stream == Stream::err || (stream == Stream::messages && console.messagesToErr);
+  std::string* kept = toErr ? console.errText : console.outText;
+  if (kept != nullptr) {
+    kept->append(text.data(), text.size() - 1);
+  } else {
+    std::fputs(text.data(), toErr ? console.err : console.out);
+  }
+}
 
 void pauseForKey(Console& console) {
   std::fflush(console.out);
@@ -23,24 +45,26 @@ void printUsage(Console& console) {
       "          -E8  Encode PCM -> PCM8\n",
   };
   for (const char* line : kUsage)
-    std::fputs(line, console.out);
+    say(console, Stream::out, "%s", line);
 }
 
 void printHelp(Console& console) {
   printUsage(console);
-  std::fputs(
+  say(console, Stream::out, "%s",
       "          -D   Decode ADPCM, WFM or PCM -> WAV (16-BIT)\n"
       "Options : --report     print size, rate and quality after the conversion\n"
+      "          --report=csv the same as CSV: a header line, then a row per conversion\n"
       "          --search[=N] search the ADPCM and WFM codes, N from 0 (greedy) to 9, 5 by "
       "default\n"
+      "          --out-dir=DIR convert every input after the switch into DIR\n"
+      "          --jobs=N     conversions at once with --out-dir, all cores by default\n"
       "          --help       print this text\n"
       "          --version    print the version\n"
-      "          --           end of options\n",
-      console.out);
+      "          --           end of options\n");
 }
 
 void printVersion(Console& console) {
-  std::fputs("korvane " KORVANE_VERSION "\n", console.out);
+  say(console, Stream::out, "korvane " KORVANE_VERSION "\n");
 }
 
 }  // namespace korvane

@@ -25,6 +25,20 @@ constexpr std::array<Failure, 7> kDecodeFailures = {
 };
 static_assert(static_cast<std::size_t>(DecodeError::tooLong) == kDecodeFailures.size() - 1);
 
+int reportFailure(Console& console, Failure failure, const std::string& name, bool named) {
+  const FailureText& text = textOf(failure);
+  say(console, Stream::messages, text.format, name.c_str());
+  if (failure == Failure::unknownCommand || failure == Failure::unknownOption ||
+      failure == Failure::badOptionValue) {
+    printUsage(console);
+  }
+  if (text.keyWait == KeyWait::always || (text.keyWait == KeyWait::whenNamed && named)) {
+    pauseForKey(console);
+  }
+  std::fflush(console.out);
+  return text.exitCode;
+}
+
 Failure failureOf(WaveError error) {
   return kWaveFailures[static_cast<std::size_t>(error)];
 }

@@ -4,7 +4,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
+#include "app/console.h"
 #include "decoder/decoder.h"
 #include "wav/wave_reader.h"
 
@@ -15,6 +17,7 @@ enum class Failure : std::uint8_t {
   cannotCreate,
   outputIsInput,
   outputIsWave,
+  sameOutput,
   cannotRead,
   cannotWrite,
   unknownCommand,
@@ -50,11 +53,12 @@ struct FailureText {
 
 // The texts are those the device family's tools have always printed, byte for
 // byte ("creat" without its e included): scripts match them.
-inline constexpr std::array<FailureText, 22> kFailureTexts = {{
+inline constexpr std::array<FailureText, 23> kFailureTexts = {{
     {Failure::cannotOpen, "Can not open File : %s !!\n", 1, KeyWait::always},
     {Failure::cannotCreate, "Can not creat File : %s !!\n", 2, KeyWait::whenNamed},
     {Failure::outputIsInput, "Output is the input File : %s !!\n", 2, KeyWait::whenNamed},
     {Failure::outputIsWave, "Output is a WAV File : %s !!\n", 2, KeyWait::whenNamed},
+    {Failure::sameOutput, "Two Inputs write the same File : %s !!\n", 2, KeyWait::never},
     {Failure::cannotRead, "Can not read File : %s !!\n", 1, KeyWait::never},
     {Failure::cannotWrite, "Can not write File : %s !!\n", 2, KeyWait::never},
     {Failure::unknownCommand, "Unknown Command : %s !!\n", 1, KeyWait::always},
@@ -79,6 +83,11 @@ inline constexpr std::array<FailureText, 22> kFailureTexts = {{
 [[nodiscard]] constexpr const FailureText& textOf(Failure failure) {
   return kFailureTexts[static_cast<std::size_t>(failure)];
 }
+
+// Prints the failure's message naming name, and the usage after a command
+// line that is not understood; waits for a key where the failure calls for
+// one (whenNamed: when named). Returns the exit code.
+int reportFailure(Console& console, Failure failure, const std::string& name, bool named = true);
 
 // The failure a rejected input is reported as (error must not be none).
 [[nodiscard]] Failure failureOf(WaveError error);

@@ -12,6 +12,18 @@ Options parseOptions(std::span<const std::string> argv) {
       ended = true;
     } else if (arg == "--report") {
       options.report = true;
+    } else if (arg == "--report=csv") {
+      options.report = true;
+      options.reportCsv = true;
+    } else if (arg.rfind("--out-dir=", 0) == 0) {
+      options.outDir = arg.substr(10);
+      if (options.outDir.empty() && options.badValue.empty()) options.badValue = arg;
+    } else if (arg.rfind("--jobs=", 0) == 0) {
+      const std::string value = arg.substr(7);
+      const bool digits = !value.empty() && value.size() <= 4 &&
+                          value.find_first_not_of("0123456789") == std::string::npos;
+      options.jobs = digits ? static_cast<unsigned>(std::stoul(value)) : 0;
+      if (options.jobs == 0 && options.badValue.empty()) options.badValue = arg;
     } else if (arg == "--help") {
       options.help = true;
     } else if (arg == "--version") {

@@ -12,6 +12,9 @@ namespace korvane {
 
 struct Options {
   bool report = false;
+  bool reportCsv = false;
+  std::string outDir;  // a batch when not empty
+  unsigned jobs = 0;   // conversions at once in a batch; 0: one per core
   bool help = false;
   bool version = false;
   int searchLevel = 0;            // 0: the greedy encoder

@@ -2,9 +2,9 @@
 
 namespace korvane {
 
-ProgressDisplay::ProgressDisplay(std::FILE* out, const EncodeProgress& progress,
+ProgressDisplay::ProgressDisplay(std::FILE* out, const char* label, const EncodeProgress& progress,
                                  std::uint64_t total)
-    : out_(out), progress_(progress), total_(total), thread_([this] { run(); }) {}
+    : out_(out), label_(label), progress_(progress), total_(total), thread_([this] { run(); }) {}
 
 ProgressDisplay::~ProgressDisplay() {
   {
@@ -35,7 +35,7 @@ void ProgressDisplay::run() {
     const double left = elapsed / fraction - elapsed;
     if (!shown_ && elapsed + left < 1.0) continue;
     shown_ = true;
-    std::fprintf(out_, "\rsearching: %3.0f%%, about %.0f s left   ", 100 * fraction, left);
+    std::fprintf(out_, "\r%s: %3.0f%%, about %.0f s left   ", label_, 100 * fraction, left);
     std::fflush(out_);
   }
 }

@@ -1,4 +1,4 @@
-// A progress line for long searches: percentage and the time left, redrawn on
+// A progress line for long searches and batches: percentage and the time left, redrawn on
 // a terminal by a thread of its own while the encoder runs. Shown only once
 // the run is expected to take more than about a second; cleared at the end.
 #pragma once
@@ -16,7 +16,9 @@ namespace korvane {
 
 class ProgressDisplay {
  public:
-  ProgressDisplay(std::FILE* out, const EncodeProgress& progress, std::uint64_t total);
+  // label names the work ("searching"); progress counts up to total.
+  ProgressDisplay(std::FILE* out, const char* label, const EncodeProgress& progress,
+                  std::uint64_t total);
   ~ProgressDisplay();
   ProgressDisplay(const ProgressDisplay&) = delete;
   ProgressDisplay& operator=(const ProgressDisplay&) = delete;
@@ -25,6 +27,7 @@ class ProgressDisplay {
   void run();
 
   std::FILE* out_;
+  const char* label_;
   const EncodeProgress& progress_;
   std::uint64_t total_;
   std::mutex mutex_;
