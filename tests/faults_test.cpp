@@ -1,8 +1,6 @@
 // Hostile input and failing output, through the program: the right message
 // and exit code, the input untouched, no incomplete output left behind.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -34,8 +32,9 @@ TEST(Faults, ReadOnlyOutputFolder) {
   writeFile(dir / "a.wav", wav);
   // Permission bits do not stop root; sysfs refuses new files to everyone.
   std::string folder = (dir / "locked").string();
-  if (geteuid() == 0) {
-    folder = "/sys";
+  if (!test::kPlatform.modesBindThisUser) {
+    folder = test::kPlatform.unwritableFolder;
+    if (folder.empty()) GTEST_SKIP() << "no folder here that refuses this user";
   } else {
     fs::create_directory(folder);
     fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
@@ -62,11 +61,9 @@ TEST(Faults, DataChunkBeyond512MiBCountsEverySample) {
   ASSERT_EQ(r.exitCode, 0) << r.out;
   const std::uint64_t n = dataBytes;
   EXPECT_EQ(fs::file_size(dir / "big.WFM"), 10 + (n - 1 + 7) / 8);
-  const int fd = open((dir / "big.WFM").c_str(), O_RDONLY);
-  ASSERT_GE(fd, 0);
+  std::ifstream in(dir / "big.WFM", std::ios::binary);
   std::uint8_t head[10];
-  ASSERT_EQ(read(fd, head, sizeof head), 10);
-  close(fd);
+  ASSERT_TRUE(in.read(reinterpret_cast<char*>(head), sizeof head));
   EXPECT_EQ(loadLe32(head + 2), dataBytes - 1);
   EXPECT_EQ(head[8], 0x00);  // the silent 8-bit byte 0 is -32768
   EXPECT_EQ(head[9], 0x00);
@@ -153,6 +150,7 @@ TEST(Faults, TruncatedDeviceFilesAtEveryByte) {
 }
 
 TEST(Faults, OutputIsInputThroughADirectoryLink) {
+  if (!test::kPlatform.symlinks) GTEST_SKIP() << "no symbolic links here";
   TempDir dir;
   const Bytes wav = test::makeWave16(test::speechLikeSamples(50, 4));
   fs::create_directory(dir / "real");

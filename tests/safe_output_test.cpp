@@ -2,10 +2,6 @@
 // complete new one, nothing is left behind by a failed or interrupted run,
 // an encode never overwrites a WAV file, and rates the header cannot hold
 // are refused before anything is written.
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include "support.h"
@@ -20,6 +16,8 @@ using test::readFile;
 using test::runProgram;
 using test::TempDir;
 using test::writeFile;
+
+using test::kSignals;
 
 const Bytes kOldOutput = {0x00, 0x04, 0x01, 0x00, 0x00, 0x00, 0x40, 0x1F, 0x00, 0x80};
 
@@ -39,12 +37,28 @@ TEST(SafeOutput, AFailedRunLeavesTheOldOutputAsItWas) {
   } cases[] = {
       {"rejected input", stereo, {}, {}, 1},
       {"file size limit", long_, {}, {{}, 1000}, 2},
-      {"SIGINT in a search", long_, {"--search=9"}, {{}, 0, SIGINT, 300}, 128 + SIGINT},
-      {"SIGTERM in a search", long_, {"--search=9"}, {{}, 0, SIGTERM, 300}, 128 + SIGTERM},
-      {"SIGHUP in a search", long_, {"--search=9"}, {{}, 0, SIGHUP, 300}, 128 + SIGHUP},
+      {"SIGINT in a search",
+       long_,
+       {"--search=9"},
+       {{}, 0, kSignals.interrupt, 300},
+       128 + kSignals.interrupt},
+      {"SIGTERM in a search",
+       long_,
+       {"--search=9"},
+       {{}, 0, kSignals.terminate, 300},
+       128 + kSignals.terminate},
+      {"SIGHUP in a search",
+       long_,
+       {"--search=9"},
+       {{}, 0, kSignals.hangUp, 300},
+       128 + kSignals.hangUp},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    if ((c.exitCode > 128 && !test::kPlatform.signals) ||
+        (c.run.fileSizeLimit != 0 && !test::kPlatform.fileSizeLimit)) {
+      continue;  // neither signals nor file size limits here
+    }
     TempDir dir;
     writeFile(dir / "in.wav", c.input);
     writeFile(dir / "in.AD4", kOldOutput);
@@ -121,6 +135,10 @@ TEST(SafeOutput, LinksModesAndDevices) {
   ASSERT_EQ(runProgram({"-E4", "a.wav", "expected.AD4"}, {dir.path}).exitCode, 0);
   const Bytes expected = readFile(dir / "expected.AD4");
 
+  // A device is written as it stands.
+  EXPECT_EQ(runProgram({"-E4", "a.wav", test::kPlatform.nullDevice}, {dir.path}).exitCode, 0);
+  if (!test::kPlatform.symlinks) GTEST_SKIP() << "no symbolic links or permission bits here";
+
   // A link keeps pointing at the file, which now holds the output.
   fs::create_directory(dir / "store");
   writeFile(dir / "store/real.AD4", kOldOutput);
@@ -137,10 +155,6 @@ TEST(SafeOutput, LinksModesAndDevices) {
   EXPECT_EQ(readFile(dir / "mode.AD4"), expected);
   EXPECT_EQ(fs::status(dir / "mode.AD4").permissions() & fs::perms::all,
             static_cast<fs::perms>(0640));
-
-  // A device is written as it stands.
-  EXPECT_EQ(runProgram({"-E4", "a.wav", "/dev/null"}, {dir.path}).exitCode, 0);
-  EXPECT_TRUE(fs::is_character_file("/dev/null"));
 }
 
 TEST(SafeOutput, RatesTheHeaderCannotHoldAreRefused) {

@@ -1,15 +1,9 @@
 #include "support.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -123,9 +117,15 @@ std::vector<std::string> folderNames(const std::filesystem::path& folder) {
 }
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "korvane-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path = pattern;
+  static std::mt19937_64 random(std::random_device{}());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "korvane-test-%016llx",
+                  static_cast<unsigned long long>(random()));
+    path = std::filesystem::temp_directory_path() / name;
+    if (std::filesystem::create_directory(path)) return;
+  }
+  throw std::runtime_error("no temporary folder");
 }
 
 TempDir::~TempDir() {
@@ -133,78 +133,6 @@ TempDir::~TempDir() {
   std::filesystem::permissions(path, std::filesystem::perms::owner_all,
                                std::filesystem::perm_options::add, ignored);
   std::filesystem::remove_all(path, ignored);
-}
-
-RunResult runProgram(const std::vector<std::string>& args, const RunOptions& options) {
-  int outPipe[2];
-  int errPipe[2];
-  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
-  const pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    const int null = open("/dev/null", O_RDONLY);
-    dup2(null, STDIN_FILENO);
-    dup2(outPipe[1], STDOUT_FILENO);
-    dup2(errPipe[1], STDERR_FILENO);
-    close(outPipe[0]);
-    close(errPipe[0]);
-    if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(126);
-    if (options.fileSizeLimit != 0) {
-      signal(SIGXFSZ, SIG_IGN);
-      const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
-      setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    std::vector<char*> argv;
-    std::string program = KORVANE_BINARY;
-    argv.push_back(program.data());
-    std::vector<std::string> copies(args);
-    for (auto& a : copies)
-      argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  close(outPipe[1]);
-  close(errPipe[1]);
-  RunResult result;
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
-  int open = 2;
-  const auto signalAt =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(options.signalAfterMs);
-  bool signalled = options.signal == 0;
-  while (open > 0) {
-    int timeout = -1;
-    if (!signalled) {
-      const auto now = std::chrono::steady_clock::now();
-      if (now >= signalAt) {
-        kill(pid, options.signal);
-        signalled = true;
-      } else {
-        timeout = static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(signalAt - now).count() + 1);
-      }
-    }
-    const int ready = poll(fds, 2, timeout);
-    if (ready < 0) break;
-    if (ready == 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buffer[4096];
-      const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
-      if (got <= 0) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      } else {
-        sinks[i]->append(buffer, static_cast<std::size_t>(got));
-      }
-    }
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return result;
 }
 
 const std::string kUsage =
@@ -219,16 +147,11 @@ const std::string kUsage =
     "          -E8  Encode PCM -> PCM8\n";
 
 InProcess runInProcess(const std::vector<std::string>& args) {
-  char* buffer = nullptr;
-  std::size_t size = 0;
   Console console;
-  console.out = open_memstream(&buffer, &size);
-  console.keyWaitEnabled = false;
   InProcess result;
+  console.outText = &result.out;
+  console.keyWaitEnabled = false;
   result.exitCode = runKorvane(args, console);
-  std::fclose(console.out);
-  result.out.assign(buffer, size);
-  std::free(buffer);
   result.keyWaits = console.keyWaits;
   return result;
 }

@@ -59,7 +59,43 @@ struct RunOptions {
   int signalAfterMs = 0;
 };
 
-// Runs the built program with stdin from /dev/null; a child ended by a signal
+// What the platform the tests run on offers; a test that needs what it lacks
+// skips, and says why.
+struct Platform {
+  bool signals;            // SIGINT, SIGTERM and SIGHUP sent to a child
+  bool fileSizeLimit;      // a per-process file size limit
+  bool symlinks;           // symbolic links that are really made
+  bool terminal;           // a pseudo-terminal to run the program on
+  bool devFull;            // /dev/full
+  bool modesBindThisUser;  // permission bits stop this user (not root)
+  const char* nullDevice;
+  const char* unwritableFolder;  // a folder no one may add files to, or ""
+};
+
+extern const Platform kPlatform;
+
+// The numbers of the signals a run may be stopped with (0 where there are none).
+struct Signals {
+  int interrupt;
+  int terminate;
+  int hangUp;
+};
+
+extern const Signals kSignals;
+
+// The program without arguments on a terminal: its usage text and whether it
+// sat in its key wait until a key came.
+struct TerminalRun {
+  bool supported = false;
+  std::string shown;  // all that reached the terminal
+  bool waitedForKey = false;
+  bool endedAfterKey = false;
+  int exitCode = -1;
+};
+
+TerminalRun runOnTerminal();
+
+// Runs the built program with stdin from the null device; a child ended by a signal
 // has exit code 128 + the signal.
 RunResult runProgram(const std::vector<std::string>& args, const RunOptions& options = {});
 

@@ -6,7 +6,7 @@
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const std::vector<std::string> args = korvane::programArguments(argc, argv);
   korvane::Console console;
   console.showProgress = korvane::stderrIsTerminal();
   korvane::removePartialOutputsOnInterrupt();

@@ -27,19 +27,20 @@ struct FileIdentity {
   bool known = false;
 };
 
+// A handle is the platform's own: a file descriptor, or a Windows HANDLE.
 struct InputFile {
-  int fd = -1;
+  std::intptr_t handle = -1;
   FileIdentity identity;
 };
 
 enum class OutputMode : std::uint8_t {
   replace,  // written to `partial`, then renamed over `target`
-  inPlace,  // `target` is rewritten through fd once the stream is built
-  direct,   // not a regular file: written through fd as it stands
+  inPlace,  // `target` is rewritten through the handle once the stream is built
+  direct,   // not a regular file: written through the handle as it stands
 };
 
 struct OutputFile {
-  int fd = -1;
+  std::intptr_t handle = -1;
   std::string name;      // as given, for messages
   std::string target;    // the file that ends up holding the output, links resolved
   std::string partial;   // the new file beside the target, while there is one
@@ -110,6 +111,10 @@ void discardOutput(OutputFile& output);
 // From here on SIGINT, SIGTERM and SIGHUP remove the new files of unfinished
 // outputs before the program ends.
 void removePartialOutputsOnInterrupt();
+
+// The arguments after the program name, in UTF-8 (on Windows taken from the
+// wide command line, whatever the code page); readies the console for UTF-8.
+[[nodiscard]] std::vector<std::string> programArguments(int argc, char** argv);
 
 // One key press, no echo; returns at once when standard input is no console.
 void waitForKey();

@@ -25,6 +25,10 @@ constexpr int kPopulate = MAP_POPULATE;
 constexpr int kPopulate = 0;
 #endif
 
+int fdOf(std::intptr_t handle) {
+  return static_cast<int>(handle);
+}
+
 FileIdentity identityOf(const struct stat& st) {
   return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), true};
 }
@@ -81,16 +85,16 @@ void allocateOutput(std::size_t length, OutputBuffer& buffer) {
 }
 
 bool openInput(const std::string& name, InputFile& input) {
-  input.fd = open(name.c_str(), O_RDONLY);
-  if (input.fd < 0) return false;
+  input.handle = open(name.c_str(), O_RDONLY);
+  if (input.handle < 0) return false;
   struct stat st {};
-  if (fstat(input.fd, &st) == 0) input.identity = identityOf(st);
+  if (fstat(fdOf(input.handle), &st) == 0) input.identity = identityOf(st);
   return true;
 }
 
 void closeInput(InputFile& input) {
-  if (input.fd >= 0) close(input.fd);
-  input.fd = -1;
+  if (input.handle >= 0) close(fdOf(input.handle));
+  input.handle = -1;
 }
 
 LoadedInput::~LoadedInput() {
@@ -138,15 +142,15 @@ bool loadInput(InputFile& input, LoadedInput& loaded) {
   bool ok = false;
   try {
     struct stat st {};
-    if (fstat(input.fd, &st) != 0) {
+    if (fstat(fdOf(input.handle), &st) != 0) {
       ok = false;
     } else if (!S_ISREG(st.st_mode)) {
-      ok = readToEnd(input.fd, loaded.owned);
-    } else if (mapWhole(input.fd, static_cast<std::size_t>(st.st_size), loaded)) {
+      ok = readToEnd(fdOf(input.handle), loaded.owned);
+    } else if (mapWhole(fdOf(input.handle), static_cast<std::size_t>(st.st_size), loaded)) {
       closeInput(input);
       return true;
     } else {
-      ok = readAtLength(input.fd, static_cast<std::size_t>(st.st_size), loaded.owned);
+      ok = readAtLength(fdOf(input.handle), static_cast<std::size_t>(st.st_size), loaded.owned);
     }
   } catch (const std::bad_alloc&) {
     ok = false;
@@ -240,17 +244,17 @@ bool createPartial(OutputFile& output, const struct stat* replaced) {
                             std::to_string(gPartialCount.fetch_add(1)) + ".part";
     const std::string name =
         folder + (base.size() + tag.size() < NAME_MAX ? "." + base + tag : tag);
-    output.fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (output.fd < 0 && errno == EEXIST) continue;
-    if (output.fd < 0) return false;
+    output.handle = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (output.handle < 0 && errno == EEXIST) continue;
+    if (output.handle < 0) return false;
     output.partial = name;
     output.partialSlot = registerPartial(name);
     output.mode = OutputMode::replace;
     if (replaced != nullptr) {
-      if (fchmod(output.fd, replaced->st_mode & 07777) != 0) {
+      if (fchmod(fdOf(output.handle), replaced->st_mode & 07777) != 0) {
         // the new file keeps the usual bits
       }
-      if (geteuid() == 0 && fchown(output.fd, replaced->st_uid, replaced->st_gid) != 0) {
+      if (geteuid() == 0 && fchown(fdOf(output.handle), replaced->st_uid, replaced->st_gid) != 0) {
         // nor can every file system take an owner
       }
     }
@@ -271,10 +275,10 @@ bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
 }
 
 CreateResult openDirect(const std::string& name, const FileIdentity& input, OutputFile& output) {
-  output.fd = open(name.c_str(), O_WRONLY | O_CLOEXEC);
-  if (output.fd < 0) return CreateResult::failed;
+  output.handle = open(name.c_str(), O_WRONLY | O_CLOEXEC);
+  if (output.handle < 0) return CreateResult::failed;
   struct stat st {};
-  const bool known = fstat(output.fd, &st) == 0;
+  const bool known = fstat(fdOf(output.handle), &st) == 0;
   if (!known || sameFile(identityOf(st), input)) {
     discardOutput(output);
     return known ? CreateResult::isInput : CreateResult::failed;
@@ -307,16 +311,16 @@ CreateResult createOutput(const std::string& name, const FileIdentity& input, bo
     return CreateResult::created;
   }
   if (writable < 0) return CreateResult::failed;
-  output.fd = writable;
+  output.handle = writable;
   output.mode = OutputMode::inPlace;
   return CreateResult::created;
 }
 
 bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes) {
-  bool ok = output.mode != OutputMode::inPlace || ftruncate(output.fd, 0) == 0;
-  ok = ok && writeAll(output.fd, bytes);
-  const int fd = output.fd;
-  output.fd = -1;
+  bool ok = output.mode != OutputMode::inPlace || ftruncate(fdOf(output.handle), 0) == 0;
+  ok = ok && writeAll(fdOf(output.handle), bytes);
+  const int fd = fdOf(output.handle);
+  output.handle = -1;
   if (close(fd) != 0) ok = false;
   if (ok && output.mode == OutputMode::replace) {
     ok = rename(output.partial.c_str(), output.target.c_str()) == 0;
@@ -332,8 +336,8 @@ bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes) {
 }
 
 void discardOutput(OutputFile& output) {
-  if (output.fd >= 0) close(output.fd);
-  output.fd = -1;
+  if (output.handle >= 0) close(fdOf(output.handle));
+  output.handle = -1;
   if (!output.partial.empty()) {
     unlink(output.partial.c_str());
     releasePartial(output.partialSlot);
@@ -352,6 +356,10 @@ void removePartialOutputsOnInterrupt() {
     sigemptyset(&action.sa_mask);
     sigaction(signal, &action, nullptr);
   }
+}
+
+std::vector<std::string> programArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }
 
 void waitForKey() {

@@ -1,0 +1,357 @@
+// The Windows side of platform.h. Names are UTF-8 inside the program and
+// wide at every call of the system; a file's identity is its volume serial
+// number and file index; the output rules are those of the POSIX side, with
+// MoveFileExW for the replacement and a console control handler for Ctrl-C,
+// Ctrl-Break and a closed console window.
+#include <windows.h>
+// After windows.h, which they need.
+#include <conio.h>
+#include <shellapi.h>
+
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <new>
+
+#include "platform/platform.h"
+
+namespace korvane {
+namespace {
+
+HANDLE handleOf(std::intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+std::intptr_t valueOf(HANDLE handle) {
+  return reinterpret_cast<std::intptr_t>(handle);
+}
+
+std::wstring wide(const std::string& text) {
+  if (text.empty()) return {};
+  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+  if (length > 0) {
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                        length);
+  }
+  return out;
+}
+
+std::string narrow(const wchar_t* text) {
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 1) return {};
+  std::string out(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), length, nullptr, nullptr);
+  out.pop_back();  // the terminating zero
+  return out;
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+FileIdentity identityOf(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file, &info)) return {};
+  return {info.dwVolumeSerialNumber,
+          (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow, true};
+}
+
+bool sameFile(const FileIdentity& a, const FileIdentity& b) {
+  return a.known && b.known && a.device == b.device && a.inode == b.inode;
+}
+
+// Reads until count bytes arrived or the file ended; false on an error.
+bool readFully(HANDLE file, std::uint8_t* to, std::size_t count, std::size_t& done) {
+  done = 0;
+  while (done < count) {
+    const std::size_t left = count - done;
+    const DWORD ask = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
+    DWORD got = 0;
+    if (!ReadFile(file, to + done, ask, &got, nullptr)) {
+      return GetLastError() == ERROR_BROKEN_PIPE;  // a pipe whose writer is gone has ended
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  return true;
+}
+
+bool writeAll(HANDLE file, std::span<const std::uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const std::size_t left = bytes.size() - done;
+    const DWORD ask = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
+    DWORD put = 0;
+    if (!WriteFile(file, bytes.data() + done, ask, &put, nullptr) || put == 0) return false;
+    done += put;
+  }
+  return true;
+}
+
+// The new files of unfinished outputs, for the console control handler; a
+// slot is read by the handler only while it is live.
+constexpr std::size_t kPartialSlots = 64;
+constexpr std::size_t kPartialPathChars = 4096;
+enum : int { kSlotFree, kSlotTaken, kSlotLive };
+struct PartialSlot {
+  std::atomic<int> state{kSlotFree};
+  wchar_t path[kPartialPathChars];
+};
+PartialSlot gPartials[kPartialSlots];
+std::atomic<unsigned> gPartialCount{0};
+
+int registerPartial(const std::wstring& path) {
+  if (path.size() >= kPartialPathChars) return -1;
+  for (std::size_t i = 0; i < kPartialSlots; ++i) {
+    int expected = kSlotFree;
+    if (!gPartials[i].state.compare_exchange_strong(expected, kSlotTaken)) continue;
+    std::wmemcpy(gPartials[i].path, path.c_str(), path.size() + 1);
+    gPartials[i].state.store(kSlotLive);
+    return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void releasePartial(int slot) {
+  if (slot >= 0) gPartials[slot].state.store(kSlotFree);
+}
+
+BOOL WINAPI removePartials(DWORD) {
+  for (PartialSlot& slot : gPartials) {
+    if (slot.state.load() == kSlotLive) DeleteFileW(slot.path);
+  }
+  return FALSE;  // and let the default handler end the program
+}
+
+std::size_t folderLength(const std::wstring& path) {
+  const std::size_t slash = path.find_last_of(L"/\\");
+  return slash == std::wstring::npos ? 0 : slash + 1;
+}
+
+// The file a name ends at, through links: the final path of the open file.
+std::wstring finalPath(HANDLE file, const std::wstring& name) {
+  std::array<wchar_t, kPartialPathChars> path{};
+  const DWORD length = GetFinalPathNameByHandleW(file, path.data(), static_cast<DWORD>(path.size()),
+                                                 FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= path.size()) return name;
+  return std::wstring(path.data(), length);
+}
+
+bool beginsWithWave(const std::wstring& name) {
+  const HANDLE file =
+      CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  std::uint8_t start[12] = {};
+  std::size_t got = 0;
+  const bool read12 = readFully(file, start, sizeof start, got) && got == 12;
+  CloseHandle(file);
+  return read12 && std::memcmp(start, "RIFF", 4) == 0 && std::memcmp(start + 8, "WAVE", 4) == 0;
+}
+
+// Makes the new file beside the target.
+bool createPartial(OutputFile& output, const std::wstring& target) {
+  const std::wstring folder = target.substr(0, folderLength(target));
+  const std::wstring base = target.substr(folder.size());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::wstring tag = L".korvane-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                             std::to_wstring(gPartialCount.fetch_add(1)) + L".part";
+    const std::wstring name = folder + (base.size() + tag.size() < 255 ? L"." + base + tag : tag);
+    const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
+    if (file == INVALID_HANDLE_VALUE) return false;
+    output.handle = valueOf(file);
+    output.partial = narrow(name.c_str());
+    output.partialSlot = registerPartial(name);
+    output.mode = OutputMode::replace;
+    return true;
+  }
+  return false;
+}
+
+// Maps a file on disk whole; where that fails it is read at its length.
+bool loadDiskFile(HANDLE file, LoadedInput& loaded) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file, &size) || size.QuadPart < 0) return false;
+  const auto length = static_cast<std::uint64_t>(size.QuadPart);
+  if (length > SIZE_MAX) return false;
+  if (length > 0) {
+    const HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (mapping != nullptr) {
+      void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+      CloseHandle(mapping);  // the view keeps the mapping alive
+      if (view != nullptr) {
+        loaded.mapping = view;
+        loaded.data = static_cast<const std::uint8_t*>(view);
+        loaded.size = static_cast<std::size_t>(length);
+        return true;
+      }
+    }
+  }
+  loaded.owned.resize(static_cast<std::size_t>(length));
+  std::size_t got = 0;
+  const bool ok = readFully(file, loaded.owned.data(), loaded.owned.size(), got) &&
+                  got == loaded.owned.size();
+  loaded.data = loaded.owned.data();
+  loaded.size = loaded.owned.size();
+  return ok;
+}
+
+// Pipes and devices have no length: read until they end.
+bool loadStream(HANDLE file, LoadedInput& loaded) {
+  constexpr std::size_t kChunk = 1 << 16;
+  std::vector<std::uint8_t>& bytes = loaded.owned;
+  std::size_t used = 0;
+  bool ok = true;
+  for (;;) {
+    bytes.resize(used + kChunk);
+    std::size_t got = 0;
+    ok = readFully(file, bytes.data() + used, kChunk, got);
+    used += got;
+    if (!ok || got < kChunk) break;
+  }
+  bytes.resize(used);
+  loaded.data = bytes.data();
+  loaded.size = bytes.size();
+  return ok;
+}
+
+}  // namespace
+
+OutputBuffer::~OutputBuffer() = default;
+
+void allocateOutput(std::size_t length, OutputBuffer& buffer) {
+  buffer.owned.resize(length);
+  buffer.bytes = buffer.owned;
+}
+
+bool openInput(const std::string& name, InputFile& input) {
+  const HANDLE file = CreateFileW(wide(name).c_str(), GENERIC_READ, kShareAll, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  input.handle = valueOf(file);
+  input.identity = identityOf(file);
+  return true;
+}
+
+void closeInput(InputFile& input) {
+  if (input.handle != -1) CloseHandle(handleOf(input.handle));
+  input.handle = -1;
+}
+
+LoadedInput::~LoadedInput() {
+  if (mapping != nullptr) UnmapViewOfFile(mapping);
+}
+
+bool loadInput(InputFile& input, LoadedInput& loaded) {
+  bool ok = false;
+  try {
+    const HANDLE file = handleOf(input.handle);
+    ok = GetFileType(file) == FILE_TYPE_DISK ? loadDiskFile(file, loaded)
+                                             : loadStream(file, loaded);
+  } catch (const std::bad_alloc&) {
+    ok = false;
+  }
+  closeInput(input);
+  return ok;
+}
+
+CreateResult createOutput(const std::string& name, const FileIdentity& input, bool refuseWave,
+                          OutputFile& output) {
+  output = OutputFile{};
+  output.name = name;
+  const std::wstring wideName = wide(name);
+  // What the name is: opened to be looked at only, whatever this user may do with it.
+  const HANDLE look = CreateFileW(wideName.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (look == INVALID_HANDLE_VALUE) {
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) return CreateResult::failed;
+    output.target = name;
+    return createPartial(output, wideName) ? CreateResult::created : CreateResult::failed;
+  }
+  const bool isInput = sameFile(identityOf(look), input);
+  const bool onDisk = GetFileType(look) == FILE_TYPE_DISK;
+  const std::wstring target = onDisk ? finalPath(look, wideName) : wideName;
+  CloseHandle(look);
+  if (isInput) return CreateResult::isInput;
+  if (onDisk && refuseWave && beginsWithWave(wideName)) return CreateResult::isWave;
+  // Opened for writing, not changed, to learn that it may be written.
+  const HANDLE writable = CreateFileW(wideName.c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (writable == INVALID_HANDLE_VALUE) return CreateResult::failed;
+  if (!onDisk) {
+    output.handle = valueOf(writable);
+    output.mode = OutputMode::direct;
+    return CreateResult::created;
+  }
+  output.target = narrow(target.c_str());
+  if (createPartial(output, target)) {
+    CloseHandle(writable);
+    return CreateResult::created;
+  }
+  output.handle = valueOf(writable);
+  output.mode = OutputMode::inPlace;
+  return CreateResult::created;
+}
+
+bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes) {
+  const HANDLE file = handleOf(output.handle);
+  bool ok = output.mode != OutputMode::inPlace ||
+            (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(file));
+  ok = ok && writeAll(file, bytes);
+  output.handle = -1;
+  if (!CloseHandle(file)) ok = false;
+  if (ok && output.mode == OutputMode::replace) {
+    ok = MoveFileExW(wide(output.partial).c_str(), wide(output.target).c_str(),
+                     MOVEFILE_REPLACE_EXISTING) != 0;
+    if (ok) {
+      releasePartial(output.partialSlot);
+      output.partialSlot = -1;
+      output.partial.clear();
+    }
+  }
+  if (!ok && output.mode == OutputMode::inPlace) DeleteFileW(wide(output.target).c_str());
+  if (!ok) discardOutput(output);
+  return ok;
+}
+
+void discardOutput(OutputFile& output) {
+  if (output.handle != -1) CloseHandle(handleOf(output.handle));
+  output.handle = -1;
+  if (!output.partial.empty()) {
+    DeleteFileW(wide(output.partial).c_str());
+    releasePartial(output.partialSlot);
+    output.partialSlot = -1;
+    output.partial.clear();
+  }
+}
+
+void removePartialOutputsOnInterrupt() {
+  SetConsoleCtrlHandler(removePartials, TRUE);
+}
+
+std::vector<std::string> programArguments(int, char**) {
+  SetConsoleOutputCP(CP_UTF8);
+  int count = 0;
+  wchar_t** wideArgs = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> args;
+  for (int i = 1; wideArgs != nullptr && i < count; ++i)
+    args.push_back(narrow(wideArgs[i]));
+  LocalFree(wideArgs);
+  return args;
+}
+
+void waitForKey() {
+  DWORD mode = 0;
+  if (!GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) return;  // NUL or a pipe
+  (void)_getch();
+}
+
+bool stderrIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+}  // namespace korvane

@@ -1,0 +1,148 @@
+// The POSIX side of the test support: child processes, a pseudo-terminal.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <stdexcept>
+#include <thread>
+
+#include "support.h"
+
+namespace korvane::test {
+
+const Platform kPlatform = {
+    .signals = true,
+    .fileSizeLimit = true,
+    .symlinks = true,
+    .terminal = true,
+    .devFull = true,
+    .modesBindThisUser = geteuid() != 0,
+    .nullDevice = "/dev/null",
+    .unwritableFolder = geteuid() == 0 ? "/sys" : "",
+};
+
+const Signals kSignals = {SIGINT, SIGTERM, SIGHUP};
+
+RunResult runProgram(const std::vector<std::string>& args, const RunOptions& options) {
+  int outPipe[2];
+  int errPipe[2];
+  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDONLY);
+    dup2(null, STDIN_FILENO);
+    dup2(outPipe[1], STDOUT_FILENO);
+    dup2(errPipe[1], STDERR_FILENO);
+    close(outPipe[0]);
+    close(errPipe[0]);
+    if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(126);
+    if (options.fileSizeLimit != 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::vector<char*> argv;
+    std::string program = KORVANE_BINARY;
+    argv.push_back(program.data());
+    std::vector<std::string> copies(args);
+    for (auto& a : copies)
+      argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+  RunResult result;
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open = 2;
+  const auto signalAt =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(options.signalAfterMs);
+  bool signalled = options.signal == 0;
+  while (open > 0) {
+    int timeout = -1;
+    if (!signalled) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= signalAt) {
+        kill(pid, options.signal);
+        signalled = true;
+      } else {
+        timeout = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(signalAt - now).count() + 1);
+      }
+    }
+    const int ready = poll(fds, 2, timeout);
+    if (ready < 0) break;
+    if (ready == 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[4096];
+      const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+      if (got <= 0) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      } else {
+        sinks[i]->append(buffer, static_cast<std::size_t>(got));
+      }
+    }
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+TerminalRun runOnTerminal() {
+  TerminalRun run;
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return run;
+  const std::string slaveName = ptsname(master);
+  const pid_t pid = fork();
+  if (pid < 0) return run;
+  if (pid == 0) {
+    setsid();
+    const int slave = open(slaveName.c_str(), O_RDWR);
+    dup2(slave, STDIN_FILENO);
+    dup2(slave, STDOUT_FILENO);
+    execl(KORVANE_BINARY, KORVANE_BINARY, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Wait for the whole usage text, then for the program to sit in its key wait.
+  while (run.shown.find("PCM8") == std::string::npos) {
+    char buffer[512];
+    const ssize_t got = read(master, buffer, sizeof buffer);
+    if (got <= 0) break;
+    run.shown.append(buffer, static_cast<std::size_t>(got));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  int status = 0;
+  run.waitedForKey = waitpid(pid, &status, WNOHANG) == 0;
+  if (write(master, "x", 1) != 1) run.waitedForKey = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  pid_t done = 0;
+  while ((done = waitpid(pid, &status, WNOHANG)) == 0 &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (done == 0) kill(pid, SIGKILL);
+  run.endedAfterKey = done == pid;
+  run.exitCode = done == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  // No echo: nothing but the usage text reached the terminal.
+  fcntl(master, F_SETFL, O_NONBLOCK);
+  char rest[64];
+  const ssize_t extra = read(master, rest, sizeof rest);
+  if (extra > 0) run.shown.append(rest, static_cast<std::size_t>(extra));
+  close(master);
+  run.supported = true;
+  return run;
+}
+
+}  // namespace korvane::test
