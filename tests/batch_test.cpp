@@ -2,6 +2,7 @@
 // build script runs them.
 #include <gtest/gtest.h>
 
+#include "app/conversion.h"
 #include "support.h"
 
 namespace korvane {
@@ -119,10 +120,9 @@ TEST(Batch, ABadInputDoesNotStopTheOthers) {
 
 TEST(Batch, CsvReportParsesBack) {
   Prompts p;
-  fs::copy_file(p.work / "top.wav", p.work / "a, \"quoted\" name.wav");
+  fs::copy_file(p.work / "top.wav", p.work / "a, b.wav");
   const test::RunResult r = runProgram(
-      {"-E4", "--out-dir=out", "--report=csv", "top.wav", "a, \"quoted\" name.wav", "missing.wav"},
-      {p.work});
+      {"-E4", "--out-dir=out", "--report=csv", "top.wav", "a, b.wav", "missing.wav"}, {p.work});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err, "Can not open File : missing.wav !!\n");  // stdout stays CSV
   const auto rows = parseCsv(r.out);
@@ -131,8 +131,8 @@ TEST(Batch, CsvReportParsesBack) {
                                                "sample_rate", "bytes", "bits_per_sample", "snr_db",
                                                "noise_dbfs", "seg_snr_db"}));
   EXPECT_EQ(rows[1][0], "top.wav");
-  EXPECT_EQ(rows[2][0], "a, \"quoted\" name.wav");
-  EXPECT_EQ(rows[2][1], "out/a, \"quoted\" name.AD4");
+  EXPECT_EQ(rows[2][0], "a, b.wav");
+  EXPECT_EQ(rows[2][1], "out/a, b.AD4");
   for (std::size_t i = 1; i < 3; ++i) {
     ASSERT_EQ(rows[i].size(), 10u);
     EXPECT_EQ(rows[i][2], "AD4");
@@ -140,6 +140,21 @@ TEST(Batch, CsvReportParsesBack) {
     EXPECT_EQ(rows[i][4], "8000");
     EXPECT_EQ(rows[i][5], "2010");
     EXPECT_EQ(rows[i][6], "4");
+  }
+}
+
+// Quotes are doubled inside quoted fields (file names on Windows cannot hold them).
+TEST(Batch, CsvFieldsAreQuotedAsRfc4180Says) {
+  const struct {
+    const char* text;
+    const char* field;
+  } cases[] = {{"plain.wav", "plain.wav"},
+               {"a, b.wav", "\"a, b.wav\""},
+               {"say \"hi\".wav", "\"say \"\"hi\"\".wav\""},
+               {"two\nlines", "\"two\nlines\""}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(csvField(c.text), c.field);
+    EXPECT_EQ(parseCsv(csvField(c.text) + "\n"), std::vector<std::vector<std::string>>{{c.text}});
   }
 }
 

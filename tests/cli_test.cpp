@@ -275,6 +275,25 @@ TEST(Cli, LongFileNames) {
   EXPECT_TRUE(fs::exists(dir / (part + ".d/" + part + ".take.AD2")));
 }
 
+// Names as users type them, in any script: UTF-8 on the command line and in
+// messages, the same file on every platform.
+TEST(Cli, NamesInAnyScript) {
+  TempDir dir;
+  const Bytes wav = test::makeWave16(test::speechLikeSamples(300, 9));
+  const std::string name = "\u0433\u043e\u043b\u043e\u0441-\u58f0-\u03c6\u03c9\u03bd\u03ae";
+  const auto path = [&](const std::string& suffix) {
+    const std::string full = name + suffix;
+    return dir.path / fs::path(std::u8string(full.begin(), full.end()));
+  };
+  writeFile(path(".wav"), wav);
+  const test::RunResult r = runProgram({"-E4", name + ".wav", "--report"}, {dir.path});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out.rfind(name + ".wav -> " + name + ".AD4 : 300 samples", 0), 0u) << r.out;
+  EXPECT_EQ(readFile(path(".AD4")), expectedStream(Format::adpcm4, wav));
+  EXPECT_EQ(runProgram({"-D", name + ".AD4"}, {dir.path}).exitCode, 0);
+  EXPECT_TRUE(fs::exists(path(".AD4.wav")));
+}
+
 TEST(Cli, StreamedDataSizeUsesThePresentSamples) {
   TempDir dir;
   Bytes wav = test::makeWave16({100, 200, 300});

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <numbers>
 #include <random>
 #include <stdexcept>
 
@@ -83,9 +84,9 @@ std::vector<std::int32_t> speechLikeSamples(std::size_t count, std::uint32_t see
   double phase = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const double t = static_cast<double>(i) / 16000.0;
-    const double pitch = 120.0 + 40.0 * std::sin(2 * M_PI * 1.3 * t);
-    phase += 2 * M_PI * pitch / 16000.0;
-    const double envelope = 0.5 + 0.5 * std::sin(2 * M_PI * 3.0 * t);
+    const double pitch = 120.0 + 40.0 * std::sin(2 * std::numbers::pi * 1.3 * t);
+    phase += 2 * std::numbers::pi * pitch / 16000.0;
+    const double envelope = 0.5 + 0.5 * std::sin(2 * std::numbers::pi * 3.0 * t);
     double v = 0;
     for (int h = 1; h <= 6; ++h)
       v += std::sin(h * phase) / h;

@@ -30,8 +30,10 @@ fs::path pathOf(const std::string& name) {
   return fs::path(std::u8string(name.begin(), name.end()));
 }
 
+// With '/' between folders on every platform, so that messages and reports
+// read the same everywhere (Windows takes '/' as well).
 std::string nameOf(const fs::path& path) {
-  const std::u8string text = path.u8string();
+  const std::u8string text = path.generic_u8string();
   return std::string(text.begin(), text.end());
 }
 

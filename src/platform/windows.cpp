@@ -6,6 +6,8 @@
 #include <windows.h>
 // After windows.h, which they need.
 #include <conio.h>
+#include <fcntl.h>
+#include <io.h>
 #include <shellapi.h>
 
 #include <array>
@@ -173,6 +175,11 @@ bool createPartial(OutputFile& output, const std::wstring& target) {
 
 // Maps a file on disk whole; where that fails it is read at its length.
 bool loadDiskFile(HANDLE file, LoadedInput& loaded) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return false;  // a folder has nothing to read
+  }
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file, &size) || size.QuadPart < 0) return false;
   const auto length = static_cast<std::uint64_t>(size.QuadPart);
@@ -228,8 +235,9 @@ void allocateOutput(std::size_t length, OutputBuffer& buffer) {
 }
 
 bool openInput(const std::string& name, InputFile& input) {
+  // A folder opens too (and then cannot be read), as on POSIX.
   const HANDLE file = CreateFileW(wide(name).c_str(), GENERIC_READ, kShareAll, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   input.handle = valueOf(file);
   input.identity = identityOf(file);
@@ -334,6 +342,9 @@ void removePartialOutputsOnInterrupt() {
 
 std::vector<std::string> programArguments(int, char**) {
   SetConsoleOutputCP(CP_UTF8);
+  // Messages are the same bytes as on every other platform: no CR before LF.
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
   int count = 0;
   wchar_t** wideArgs = CommandLineToArgvW(GetCommandLineW(), &count);
   std::vector<std::string> args;

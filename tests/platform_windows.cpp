@@ -1,0 +1,128 @@
+// The Windows side of the test support: child processes with their output
+// read through pipes. No signals, file size limits, pseudo-terminals or
+// /dev/full; symbolic links and permission bits are not what they are on
+// POSIX (wine reports links made that it does not make).
+#include <windows.h>
+
+#include <stdexcept>
+#include <thread>
+
+#include "support.h"
+
+namespace korvane::test {
+
+const Platform kPlatform = {
+    .signals = false,
+    .fileSizeLimit = false,
+    .symlinks = false,
+    .terminal = false,
+    .devFull = false,
+    .modesBindThisUser = false,
+    .nullDevice = "NUL",
+    .unwritableFolder = "",
+};
+
+const Signals kSignals = {0, 0, 0};
+
+namespace {
+
+std::wstring wide(const std::string& text) {
+  if (text.empty()) return {};
+  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length);
+  return out;
+}
+
+// One argument quoted as the C runtime splits a command line.
+std::wstring quoted(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+  std::wstring out = L"\"";
+  std::size_t slashes = 0;
+  for (const wchar_t ch : arg) {
+    if (ch == L'\\') {
+      ++slashes;
+      continue;
+    }
+    out.append(ch == L'"' ? 2 * slashes + 1 : slashes, L'\\');
+    slashes = 0;
+    out += ch;
+  }
+  out.append(2 * slashes, L'\\');
+  return out + L"\"";
+}
+
+// The program as Windows names it: a build path of the host (/work/...)
+// becomes a path of wine's drive Z:.
+std::wstring programPath() {
+  std::string path = KORVANE_BINARY;
+  if (!path.empty() && path[0] == '/') path = "Z:" + path;
+  for (char& ch : path) {
+    if (ch == '/') ch = '\\';
+  }
+  return wide(path);
+}
+
+void drain(HANDLE pipe, std::string& sink) {
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    sink.append(buffer, got);
+}
+
+}  // namespace
+
+RunResult runProgram(const std::vector<std::string>& args, const RunOptions& options) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
+  if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&errRead, &errWrite, &inherit, 0)) {
+    throw std::runtime_error("CreatePipe failed");
+  }
+  SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+  const HANDLE null = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  &inherit, OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = null;
+  startup.hStdOutput = outWrite;
+  startup.hStdError = errWrite;
+  const std::wstring program = programPath();
+  std::wstring line = quoted(program);
+  for (const std::string& arg : args)
+    line += L" " + quoted(wide(arg));
+  const std::wstring folder = options.workDir.wstring();
+  PROCESS_INFORMATION process{};
+  const BOOL started =
+      CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                     folder.empty() ? nullptr : folder.c_str(), &startup, &process);
+  CloseHandle(outWrite);
+  CloseHandle(errWrite);
+  CloseHandle(null);
+  RunResult result;
+  if (!started) {
+    CloseHandle(outRead);
+    CloseHandle(errRead);
+    throw std::runtime_error("CreateProcessW failed");
+  }
+  std::thread errors(drain, errRead, std::ref(result.err));
+  drain(outRead, result.out);
+  errors.join();
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  result.exitCode = static_cast<int>(code);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  CloseHandle(outRead);
+  CloseHandle(errRead);
+  return result;
+}
+
+TerminalRun runOnTerminal() {
+  return {};
+}
+
+}  // namespace korvane::test
