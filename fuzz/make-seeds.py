@@ -65,6 +65,14 @@ def reader_seeds():
         "no_data": wave(pcm16(s)).replace(b"data", b"DATA", 1),
         "empty_data": wave(b""),
         "short_header": wave(pcm16(s))[:30],
+        # Read only by the tolerant reader (--rate, --gain, --normalize).
+        "float32": wave(b"".join(struct.pack("<f", x / 32768) for x in s), bits=32, tag=3),
+        "float64": wave(b"".join(struct.pack("<d", x / 32768) for x in s), bits=64, tag=3),
+        "six_channels24": wave(b"".join(struct.pack("<i", x << 8)[:3] * 6 for x in s), bits=24, channels=6),
+        "extensible_float": wave(b"".join(struct.pack("<f", x / 32768) for x in s), bits=32, tag=0xFFFE,
+                                 fmt_extra=struct.pack("<HHI", 22, 32, 4) + bytes([3]) + PCM_GUID[1:]),
+        "junk_first": b"RIFF" + wave(pcm16(s))[4:12] + chunk(b"JUNK", b"abc") + b"\0" + wave(pcm16(s))[12:],
+        "fmt_after_data": b"RIFF\0\0\0\0WAVE" + chunk(b"data", pcm16(s)) + chunk(b"fmt ", wave(b"")[20:36]),
     }
     return seeds
 

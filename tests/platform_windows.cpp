@@ -28,8 +28,8 @@ namespace {
 
 std::wstring wide(const std::string& text) {
   if (text.empty()) return {};
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
+  const int length =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring out(static_cast<std::size_t>(length), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length);
   return out;
@@ -76,7 +76,8 @@ void drain(HANDLE pipe, std::string& sink) {
 RunResult runProgram(const std::vector<std::string>& args, const RunOptions& options) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
-  if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&errRead, &errWrite, &inherit, 0)) {
+  if (!CreatePipe(&outRead, &outWrite, &inherit, 0) ||
+      !CreatePipe(&errRead, &errWrite, &inherit, 0)) {
     throw std::runtime_error("CreatePipe failed");
   }
   SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);

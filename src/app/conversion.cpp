@@ -6,6 +6,7 @@
 #include "app/messages.h"
 #include "app/progress.h"
 #include "convert/convert.h"
+#include "convert/prepare.h"
 #include "decoder/decoder.h"
 #include "platform/platform.h"
 #include "wav/wave_reader.h"
@@ -15,6 +16,7 @@ namespace {
 
 // What a conversion built: the output bytes and what the report tells of them.
 struct Built {
+  Prepared prepared;  // the input as the encoder reads it, when it was prepared
   OutputBuffer output;
   WaveInfo wave;      // of an encode's input
   StreamInfo stream;  // of a decode's input
@@ -94,11 +96,31 @@ int build(Console& console, const Conversion& c, std::span<const std::uint8_t> f
     decodeToWaveInto(cursor, built.output.bytes);
     return 0;
   }
+  if (c.options.prepare) {
+    bool tooLong = false;
+    const WaveError error = prepareInput(file, c.options.preparation, built.prepared, tooLong);
+    if (error != WaveError::none) return reportFailure(console, failureOf(error), c.inputName);
+    if (tooLong) return reportFailure(console, Failure::tooLong, c.inputName);
+    if (built.prepared.clipped > 0) {
+      say(console, Stream::err, "korvane: %s: %llu samples clipped at full scale\n",
+          c.inputName.c_str(), static_cast<unsigned long long>(built.prepared.clipped));
+    }
+    file = built.prepared.wave;
+  }
   if (const WaveError error = readWaveInfo(file, built.wave); error != WaveError::none) {
-    return reportFailure(console, failureOf(error), c.inputName);
+    const int code = reportFailure(console, failureOf(error), c.inputName);
+    if (const std::string cause = tolerableCause(file); !cause.empty()) {
+      say(console, Stream::err, "korvane: %s; --rate=8000 %s and converts the file\n",
+          cause.c_str(),
+          cause.find("channels") != std::string::npos ? "mixes them to mono" : "reads them");
+    }
+    return code;
   }
   if (!headerHoldsRate(built.wave.sampleRate)) {
-    return reportFailure(console, Failure::rateNotSupported, c.inputName);
+    const int code = reportFailure(console, Failure::rateNotSupported, c.inputName);
+    say(console, Stream::err, "korvane: %u Hz; --rate=8000 resamples it and converts the file\n",
+        built.wave.sampleRate);
+    return code;
   }
   allocateOutput(static_cast<std::size_t>(streamLength(c.command.format, built.wave.sampleCount)),
                  built.output);

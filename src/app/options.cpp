@@ -1,6 +1,20 @@
 #include "app/options.h"
 
+#include <cmath>
+#include <cstdlib>
+
 namespace korvane {
+namespace {
+
+// A decimal number and nothing else; false for anything else, or one outside lo..hi.
+bool decimal(const std::string& text, double lo, double hi, double& value) {
+  if (text.empty() || text.find_first_not_of("+-.0123456789") != std::string::npos) return false;
+  char* end = nullptr;
+  value = std::strtod(text.c_str(), &end);
+  return end == text.c_str() + text.size() && std::isfinite(value) && value >= lo && value <= hi;
+}
+
+}  // namespace
 
 Options parseOptions(std::span<const std::string> argv) {
   Options options;
@@ -15,6 +29,25 @@ Options parseOptions(std::span<const std::string> argv) {
     } else if (arg == "--report=csv") {
       options.report = true;
       options.reportCsv = true;
+    } else if (arg.rfind("--rate=", 0) == 0) {
+      double hz = 0;
+      const bool ok = decimal(arg.substr(7), 1000, 131070, hz) && hz == std::floor(hz);
+      options.prepare = true;
+      options.preparation.rate = ok ? static_cast<std::uint32_t>(hz) : 0;
+      if (!ok && options.badValue.empty()) options.badValue = arg;
+    } else if (arg.rfind("--gain=", 0) == 0) {
+      options.prepare = true;
+      if (!decimal(arg.substr(7), -200, 200, options.preparation.gainDb) &&
+          options.badValue.empty()) {
+        options.badValue = arg;
+      }
+    } else if (arg == "--normalize" || arg.rfind("--normalize=", 0) == 0) {
+      options.prepare = true;
+      options.preparation.normalize = true;
+      if (arg.size() > 11 && !decimal(arg.substr(12), -200, 0, options.preparation.normalizeDbfs) &&
+          options.badValue.empty()) {
+        options.badValue = arg;
+      }
     } else if (arg.rfind("--out-dir=", 0) == 0) {
       options.outDir = arg.substr(10);
       if (options.outDir.empty() && options.badValue.empty()) options.badValue = arg;

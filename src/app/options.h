@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/prepare.h"
 #include "search/search.h"
 
 namespace korvane {
@@ -13,8 +14,10 @@ namespace korvane {
 struct Options {
   bool report = false;
   bool reportCsv = false;
-  std::string outDir;  // a batch when not empty
-  unsigned jobs = 0;   // conversions at once in a batch; 0: one per core
+  std::string outDir;    // a batch when not empty
+  unsigned jobs = 0;     // conversions at once in a batch; 0: one per core
+  bool prepare = false;  // --rate, --gain or --normalize: the tolerant reader and its steps
+  Preparation preparation;
   bool help = false;
   bool version = false;
   int searchLevel = 0;            // 0: the greedy encoder

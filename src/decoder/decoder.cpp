@@ -146,8 +146,8 @@ struct FidelityCounter {
 
   void endFrame() {
     if (frameLength == 0) return;
-    const double quiet =
-        kFullScale * kFullScale * std::pow(10.0, kQuietFrameDbfs / 10.0) * static_cast<double>(frameLength);
+    const double quiet = kFullScale * kFullScale * std::pow(10.0, kQuietFrameDbfs / 10.0) *
+                         static_cast<double>(frameLength);
     if (frameSignal >= quiet) {
       whole.frameSnrSum += ratioDb(frameSignal, frameError);
       ++whole.frames;

@@ -32,12 +32,11 @@ std::intptr_t valueOf(HANDLE handle) {
 
 std::wstring wide(const std::string& text) {
   if (text.empty()) return {};
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
+  const int length =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring out(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
   if (length > 0) {
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                        length);
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length);
   }
   return out;
 }
@@ -199,8 +198,8 @@ bool loadDiskFile(HANDLE file, LoadedInput& loaded) {
   }
   loaded.owned.resize(static_cast<std::size_t>(length));
   std::size_t got = 0;
-  const bool ok = readFully(file, loaded.owned.data(), loaded.owned.size(), got) &&
-                  got == loaded.owned.size();
+  const bool ok =
+      readFully(file, loaded.owned.data(), loaded.owned.size(), got) && got == loaded.owned.size();
   loaded.data = loaded.owned.data();
   loaded.size = loaded.owned.size();
   return ok;
@@ -257,8 +256,8 @@ bool loadInput(InputFile& input, LoadedInput& loaded) {
   bool ok = false;
   try {
     const HANDLE file = handleOf(input.handle);
-    ok = GetFileType(file) == FILE_TYPE_DISK ? loadDiskFile(file, loaded)
-                                             : loadStream(file, loaded);
+    ok =
+        GetFileType(file) == FILE_TYPE_DISK ? loadDiskFile(file, loaded) : loadStream(file, loaded);
   } catch (const std::bad_alloc&) {
     ok = false;
   }
