@@ -1,5 +1,7 @@
 #include "app/run.h"
 
+#include <algorithm>
+#include <thread>
 #include <vector>
 
 #include "app/batch.h"
@@ -11,7 +13,7 @@
 namespace korvane {
 
 int runKorvane(std::span<const std::string> argv, Console& console) {
-  const Options options = parseOptions(argv);
+  Options options = parseOptions(argv);
   if (options.help) {
     printHelp(console);
     return 0;
@@ -29,6 +31,8 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
   console.messagesToErr = options.reportCsv;
   const bool batch = !options.outDir.empty();
   if (batch) console.keyWaitEnabled = false;  // a batch runs unattended
+  // A batch keeps its cores busy with inputs; one file shares its resampling.
+  options.preparation.threads = batch ? 1 : std::max(1u, std::thread::hardware_concurrency());
 
   const std::vector<std::string>& args = options.args;
   if (args.size() < 2) {

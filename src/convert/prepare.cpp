@@ -53,7 +53,7 @@ WaveError prepareInput(std::span<const std::uint8_t> file, const Preparation& ho
     tooLong = true;
     return WaveError::none;
   }
-  if (rate != wave.sampleRate) mono = resample(mono, wave.sampleRate, rate);
+  if (rate != wave.sampleRate) mono = resample(mono, wave.sampleRate, rate, how.threads);
   const double factor = levelFactor(mono, how);
   const auto count = static_cast<std::uint32_t>(mono.size());
   prepared.wave.resize(kWaveHeaderBytes + 2 * std::size_t{count});

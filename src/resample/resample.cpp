@@ -4,13 +4,14 @@
 #include <cmath>
 #include <numbers>
 #include <numeric>
+#include <thread>
 
 namespace korvane {
 namespace {
 
 // Kaiser's design rules for a stopband attenuation of kAttenuationDb: the
 // window's shape and, per unit of transition width, its length.
-constexpr double kAttenuationDb = 105;
+constexpr double kAttenuationDb = 100;
 constexpr double kBeta = 0.1102 * (kAttenuationDb - 8.7);
 constexpr double kPassFraction = 0.9;  // of the lower Nyquist frequency
 constexpr std::size_t kLanes = 32;     // taps are padded to a multiple of this
@@ -98,40 +99,25 @@ Dot chooseDot() {
   return __builtin_cpu_supports("avx") ? dotAvx : dotPortable;
 }
 
-}  // namespace
+struct Filter {
+  Design d;
+  std::uint64_t up;
+  std::uint64_t down;
+  std::uint64_t rows;
+  std::vector<float> table;
+};
 
-std::uint64_t resampledLength(std::uint64_t count, std::uint32_t inRate, std::uint32_t outRate) {
-  const std::uint64_t common = std::gcd(inRate, outRate);
-  const std::uint64_t up = outRate / common;
-  const std::uint64_t down = inRate / common;
-  return (count * up + down - 1) / down;
-}
-
-std::vector<float> resample(std::span<const float> in, std::uint32_t inRate,
-                            std::uint32_t outRate) {
-  const std::uint64_t common = std::gcd(inRate, outRate);
-  const std::uint64_t up = outRate / common;   // L: output times fall on L phases
-  const std::uint64_t down = inRate / common;  // M: an output step is M / L input samples
-  const Design d = designFor(inRate, outRate);
-
-  // One table row per phase; where that would be too large, rows at evenly
-  // spaced offsets and a linear blend of the two around each output's offset.
-  const std::uint64_t rows =
-      std::min<std::uint64_t>(up, std::max<std::size_t>(64, kMaxTableFloats / d.taps));
-  const bool exact = rows == up;
-  std::vector<float> table((rows + (exact ? 0 : 1)) * d.taps);
-  for (std::uint64_t r = 0; r < table.size() / d.taps; ++r) {
-    fillTaps(d, static_cast<double>(r) / static_cast<double>(rows), &table[r * d.taps]);
-  }
-
+// Outputs first .. last - 1 of in through the filter.
+void filterRange(const Filter& f, std::span<const float> in, std::span<float> out,
+                 std::uint64_t first, std::uint64_t last) {
   static const Dot dot = chooseDot();
-  const std::uint64_t count = resampledLength(in.size(), inRate, outRate);
-  std::vector<float> out(count);
+  const Design& d = f.d;
+  const bool exact = f.rows == f.up;
   std::vector<float> edge(d.taps);  // a window that runs past the input, silence filled in
-  for (std::uint64_t k = 0; k < count; ++k) {
-    const std::uint64_t position = k * down;
-    const std::uint64_t n0 = position / up;
-    const std::uint64_t phase = position % up;
+  for (std::uint64_t k = first; k < last; ++k) {
+    const std::uint64_t position = k * f.down;
+    const std::uint64_t n0 = position / f.up;
+    const std::uint64_t phase = position % f.up;
     // The window covers input samples n0 + 1 - half .. n0 + taps - half.
     const float* window = nullptr;
     if (n0 + 1 >= d.half && n0 + 1 - d.half + d.taps <= in.size()) {
@@ -146,17 +132,60 @@ std::vector<float> resample(std::span<const float> in, std::uint32_t inRate,
       window = edge.data();
     }
     if (exact) {
-      out[k] = dot(&table[phase * d.taps], window, d.taps);
+      out[k] = dot(&f.table[phase * d.taps], window, d.taps);
     } else {
       const double at =
-          static_cast<double>(phase) * static_cast<double>(rows) / static_cast<double>(up);
+          static_cast<double>(phase) * static_cast<double>(f.rows) / static_cast<double>(f.up);
       const auto row = static_cast<std::uint64_t>(at);
       const auto blend = static_cast<float>(at - static_cast<double>(row));
-      const float a = dot(&table[row * d.taps], window, d.taps);
-      const float b = dot(&table[(row + 1) * d.taps], window, d.taps);
+      const float a = dot(&f.table[row * d.taps], window, d.taps);
+      const float b = dot(&f.table[(row + 1) * d.taps], window, d.taps);
       out[k] = a + blend * (b - a);
     }
   }
+}
+
+}  // namespace
+
+std::uint64_t resampledLength(std::uint64_t count, std::uint32_t inRate, std::uint32_t outRate) {
+  const std::uint64_t common = std::gcd(inRate, outRate);
+  const std::uint64_t up = outRate / common;
+  const std::uint64_t down = inRate / common;
+  return (count * up + down - 1) / down;
+}
+
+std::vector<float> resample(std::span<const float> in, std::uint32_t inRate, std::uint32_t outRate,
+                            unsigned threads) {
+  const std::uint64_t common = std::gcd(inRate, outRate);
+  const std::uint64_t up = outRate / common;   // L: output times fall on L phases
+  const std::uint64_t down = inRate / common;  // M: an output step is M / L input samples
+  const Design d = designFor(inRate, outRate);
+
+  // One table row per phase; where that would be too large, rows at evenly
+  // spaced offsets and a linear blend of the two around each output's offset.
+  Filter f{d,
+           up,
+           down,
+           std::min<std::uint64_t>(up, std::max<std::size_t>(64, kMaxTableFloats / d.taps)),
+           {}};
+  const bool exact = f.rows == up;
+  f.table.resize((f.rows + (exact ? 0 : 1)) * d.taps);
+  for (std::uint64_t r = 0; r < f.table.size() / d.taps; ++r) {
+    fillTaps(d, static_cast<double>(r) / static_cast<double>(f.rows), &f.table[r * d.taps]);
+  }
+
+  std::vector<float> out(resampledLength(in.size(), inRate, outRate));
+  // Short work is not worth a thread.
+  const std::uint64_t work = out.size() * d.taps;
+  const std::uint64_t parts = std::clamp<std::uint64_t>(work >> 24, 1, std::max(threads, 1u));
+  std::vector<std::thread> helpers;
+  for (std::uint64_t p = 1; p < parts; ++p) {
+    helpers.emplace_back(filterRange, std::cref(f), in, std::span(out), out.size() * p / parts,
+                         out.size() * (p + 1) / parts);
+  }
+  filterRange(f, in, out, 0, out.size() / parts);
+  for (std::thread& helper : helpers)
+    helper.join();
   return out;
 }
 
