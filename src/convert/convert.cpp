@@ -3,6 +3,7 @@
 #include <array>
 
 #include "encoders/encoders.h"
+#include "fast/fast_adpcm.h"
 
 namespace korvane {
 namespace {
@@ -14,9 +15,9 @@ struct Coders {
 
 // Indexed by Format.
 constexpr std::array<Coders, kFormatCount> kCoders = {{
-    {encodeAdpcm4, searchAdpcm4},
-    {encodeAdpcm3, searchAdpcm3},
-    {encodeAdpcm2, searchAdpcm2},
+    {encodeAdpcm4Fast, searchAdpcm4},
+    {encodeAdpcm3Fast, searchAdpcm3},
+    {encodeAdpcm2Fast, searchAdpcm2},
     {encodeWfm, searchWfm},
     {encodePcm16, nullptr},
     {encodePcm12, nullptr},

@@ -1,0 +1,187 @@
+#include "fast/fast_adpcm.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "codec/adpcm.h"
+#include "encoders/encoders.h"
+#include "fast/lane_run.h"
+
+namespace korvane {
+namespace {
+
+// Chunk lengths from where the runs meet on speech: the 4-bit coder after a
+// median of about 400 samples, the 3-bit after 1,300, the 2-bit after 3,400.
+// A chunk some ten times that keeps the repairs short.
+template <unsigned Bits>
+constexpr std::size_t kChunkLength = Bits == 4   ? 4096
+                                     : Bits == 3 ? 8192
+                                                 : 16384;
+
+// The core's tables in the kernel's shape.
+template <unsigned Bits>
+constexpr LaneTables makeLaneTables() {
+  LaneTables t{};
+  t.magnitudes = 1u << (Bits - 1);
+  t.maxIndex = kMaxStepIndex;
+  for (std::size_t i = 0; i <= kMaxStepIndex; ++i) {
+    for (std::size_t k = 0; k + 1 < t.magnitudes; ++k)
+      t.sums[k][i] = kMagnitudeRows<Bits>[i].sums[k];
+    t.base[i] = kMagnitudeRows<Bits>[i].deltas[0];
+  }
+  // The step index update reads a move's low eight bits as signed (updateStepIndex).
+  for (std::size_t c = 0; c < (2u << (Bits - 1)); ++c) {
+    const std::int16_t move = Bits == 4   ? kIndexTable4[c]
+                              : Bits == 3 ? kIndexTable3[c % 8]
+                                          : kIndexTable2[c];
+    t.moves[c] = static_cast<std::int8_t>(move);
+  }
+  return t;
+}
+
+template <unsigned Bits>
+constexpr LaneTables kLaneTables = makeLaneTables<Bits>();
+
+// The guessing ends (and the rest of the input is coded serially) after a
+// window in which fewer of its chunks than this met their guessed runs.
+constexpr std::size_t kFewestMeetings = kLaneCount / 4;
+
+// The guessed state at a chunk's start: the sample before it as predictor.
+// The 2-bit index moves by -3 or +5, both 5 mod 8, so between clamps it keeps
+// the class 5k mod 8 after k codes; a guess of another class would never meet.
+template <unsigned Bits>
+AdpcmState guessAt(std::int32_t previous, std::uint64_t codesBefore) {
+  const std::int32_t predictor = std::clamp(previous, -32768, 32767);
+  if constexpr (Bits == 2) {
+    return {predictor, static_cast<std::int8_t>(40 + 5 * codesBefore % 8)};
+  }
+  return {predictor, 0};
+}
+
+template <unsigned Bits>
+struct Speculation {
+  explicit Speculation(std::size_t chunkLength)
+      : chunk(chunkLength),
+        window(chunkLength * kLaneCount),
+        x(window),
+        interleaved(window),
+        laneCodes(window),
+        predictors(window / kCheckpointEvery),
+        indices(window / kCheckpointEvery) {}
+
+  // Codes one whole window of x from state into codes; returns how many
+  // chunks met their guessed runs.
+  std::size_t codeWindow(AdpcmState& state, std::uint64_t codesBefore, std::uint8_t* codes) {
+    LaneRun run{};
+    run.x = interleaved.data();
+    run.length = chunk;
+    run.codes = laneCodes.data();
+    run.predictors = predictors.data();
+    run.indices = indices.data();
+    run.tables = &kLaneTables<Bits>;
+    for (std::size_t j = 0; j < kLaneCount; ++j) {
+      const std::size_t base = j * chunk;
+      const AdpcmState start = j == 0 ? state : guessAt<Bits>(x[base - 1], codesBefore + base);
+      run.startPredictors[j] = start.predictor;
+      run.startIndices[j] = start.stepIndex;
+    }
+    // Written in order, read in kLaneCount streams.
+    for (std::size_t i = 0; i < chunk; ++i) {
+      for (std::size_t j = 0; j < kLaneCount; ++j)
+        interleaved[i * kLaneCount + j] = x[j * chunk + i];
+    }
+    runLanesAvx512(run);
+    const std::size_t last = (chunk / kCheckpointEvery - 1) * kLaneCount;
+    std::size_t met = 0;
+    for (std::size_t j = 0; j < kLaneCount; ++j) {
+      const std::size_t base = j * chunk;
+      // The true coder runs until its state is the guessed run's at a checkpoint.
+      std::size_t repaired = 0;
+      bool meets = j == 0;
+      AdpcmState s = state;
+      while (!meets && repaired < chunk) {
+        codes[base + repaired] = quantizeAdpcm<Bits>(s, x[base + repaired]);
+        ++repaired;
+        if (repaired % kCheckpointEvery == 0) {
+          const std::size_t at = (repaired / kCheckpointEvery - 1) * kLaneCount + j;
+          meets = s.predictor == predictors[at] && s.stepIndex == indices[at];
+        }
+      }
+      if (!meets) {
+        state = s;
+        continue;
+      }
+      ++met;
+      for (std::size_t i = repaired; i < chunk; ++i)
+        codes[base + i] = laneCodes[i * kLaneCount + j];
+      state = {predictors[last + j], static_cast<std::int8_t>(indices[last + j])};
+    }
+    return met;
+  }
+
+  std::size_t chunk;
+  std::size_t window;
+  std::vector<std::int32_t> x;
+  std::vector<std::int32_t> interleaved;
+  std::vector<std::uint8_t> laneCodes;
+  std::vector<std::int32_t> predictors;
+  std::vector<std::int32_t> indices;
+};
+
+}  // namespace
+
+CoderPath bestCoderPath() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f") ? CoderPath::avx512 : CoderPath::serial;
+}
+
+template <unsigned Bits>
+void encodeAdpcmPlanned(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
+                        const LanePlan& plan) {
+  const std::size_t chunk = plan.chunkLength != 0 ? plan.chunkLength : kChunkLength<Bits>;
+  const std::uint64_t total = wave.sampleCount - 1;
+  // Short inputs gain nothing: the serial coder is as fast on them.
+  if (plan.path == CoderPath::serial || total < 2 * chunk * kLaneCount) {
+    kAdpcmCoder<Bits>(wave, seed, payload);
+    return;
+  }
+  Speculation<Bits> s(chunk);
+  std::vector<std::uint8_t> codes(s.window);
+  WaveInfo reader = wave;
+  AdpcmState state{seed, 0};
+  std::uint8_t* out = payload.data();
+  bool speculating = true;
+  for (std::uint64_t done = 0; done < total;) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(total - done, s.window));
+    nextSamples(reader, std::span(s.x).first(n));
+    if (speculating && n == s.window) {
+      speculating = s.codeWindow(state, done, codes.data()) >= kFewestMeetings;
+    } else {
+      for (std::size_t i = 0; i < n; ++i)
+        codes[i] = quantizeAdpcm<Bits>(state, s.x[i]);
+    }
+    out = packCodes<kAdpcmCodes<Bits>>(std::span(codes).first(n), out);
+    done += n;
+  }
+}
+
+template void encodeAdpcmPlanned<4>(const WaveInfo&, std::int32_t, std::span<std::uint8_t>,
+                                    const LanePlan&);
+template void encodeAdpcmPlanned<3>(const WaveInfo&, std::int32_t, std::span<std::uint8_t>,
+                                    const LanePlan&);
+template void encodeAdpcmPlanned<2>(const WaveInfo&, std::int32_t, std::span<std::uint8_t>,
+                                    const LanePlan&);
+
+void encodeAdpcm4Fast(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload) {
+  encodeAdpcmPlanned<4>(wave, seed, payload, LanePlan{});
+}
+
+void encodeAdpcm3Fast(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload) {
+  encodeAdpcmPlanned<3>(wave, seed, payload, LanePlan{});
+}
+
+void encodeAdpcm2Fast(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload) {
+  encodeAdpcmPlanned<2>(wave, seed, payload, LanePlan{});
+}
+
+}  // namespace korvane

@@ -1,0 +1,44 @@
+// The greedy ADPCM coders at speed. The greedy coder is a function of its
+// state and its input alone, so two runs that reach the same state at the
+// same sample write the same codes from there on. The input is cut into
+// chunks; every chunk is coded from a guessed start state, 32 chunks at once
+// in vector lanes; then, in order, the true coder runs from the true end state
+// of the chunk before only until its state equals the guessed run's at a
+// checkpoint, and from there the guessed run's codes are the true ones. A
+// chunk whose runs never meet is coded again, and a window of chunks that
+// mostly do not meet ends the guessing. The bytes are the serial coder's.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "wav/wave_reader.h"
+
+namespace korvane {
+
+enum class CoderPath : std::uint8_t {
+  serial,  // one chain, sample after sample (every CPU)
+  avx512,  // speculative chunks in AVX-512 lanes
+};
+
+// The fastest path this CPU has.
+[[nodiscard]] CoderPath bestCoderPath();
+
+// How the coder runs: its path, and the samples of a chunk (a multiple of 64;
+// 0 picks it from the format). Tests force each path and odd cuts.
+struct LanePlan {
+  CoderPath path = bestCoderPath();
+  std::size_t chunkLength = 0;
+};
+
+template <unsigned Bits>
+void encodeAdpcmPlanned(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
+                        const LanePlan& plan);
+
+// The payload coders, with the greedy coders' contract (encoders/encoders.h).
+void encodeAdpcm4Fast(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload);
+void encodeAdpcm3Fast(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload);
+void encodeAdpcm2Fast(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload);
+
+}  // namespace korvane

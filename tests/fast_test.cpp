@@ -1,0 +1,108 @@
+// The speculative lane coder writes the serial coder's bytes: every width,
+// every kind of signal, input widths, lengths and chunk cuts, on every path
+// this CPU has.
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "convert/convert.h"
+#include "encoders/encoders.h"
+#include "fast/fast_adpcm.h"
+#include "support.h"
+
+namespace korvane {
+namespace {
+
+using test::Bytes;
+
+std::vector<std::int32_t> signalOf(int kind, std::size_t n, std::uint32_t seed) {
+  std::vector<std::int32_t> x;
+  switch (kind) {
+    case 0:
+      return test::speechLikeSamples(n, seed);
+    case 1:
+      return test::randomSamples(n, seed);
+    case 2:  // speech driven far past full scale, clipped
+      for (const std::int32_t s : test::speechLikeSamples(n, seed))
+        x.push_back(std::clamp(s * 8, -32768, 32767));
+      return x;
+    case 3:  // DC after a step
+      x.assign(n, 12345);
+      x[0] = -20000;
+      return x;
+    case 4:  // a full-scale square wave
+      for (std::size_t i = 0; i < n; ++i)
+        x.push_back((i / 37) % 2 ? 32767 : -32768);
+      return x;
+    default:  // silence, then speech
+      x.assign(n / 3, 0);
+      for (const std::int32_t s : test::speechLikeSamples(n - n / 3, seed))
+        x.push_back(s);
+      return x;
+  }
+}
+
+// The payload of every path for one file, against the serial coder's.
+template <unsigned Bits>
+void expectSameBytes(const Bytes& file, std::size_t chunk) {
+  WaveInfo wave;
+  ASSERT_EQ(readWaveInfo(file, wave), WaveError::none);
+  const std::int32_t seed = nextSample(wave);
+  const std::size_t length =
+      static_cast<std::size_t>(streamLength(Format::adpcm4, wave.sampleCount));  // the largest
+  Bytes serial(length, 0xA5);
+  kAdpcmCoder<Bits>(wave, seed, serial);
+  Bytes lanes(length, 0xA5);
+  encodeAdpcmPlanned<Bits>(wave, seed, lanes, {CoderPath::avx512, chunk});
+  ASSERT_EQ(lanes, serial) << Bits << "-bit, chunk " << chunk;
+}
+
+TEST(LaneCoder, WritesTheSerialCodersBytes) {
+  if (bestCoderPath() != CoderPath::avx512) GTEST_SKIP() << "this CPU has no AVX-512";
+  std::mt19937 random(7);
+  for (int kind = 0; kind < 6; ++kind) {
+    for (const int bits : {16, 8, 24}) {
+      for (const std::size_t chunk : {std::size_t{64}, std::size_t{192}}) {
+        SCOPED_TRACE(testing::Message() << "signal " << kind << ", " << bits << "-bit input");
+        // From two windows up, at every offset a window can end on.
+        const std::size_t n = 2 * chunk * 32 + random() % (3 * chunk * 32);
+        const std::vector<std::int32_t> x = signalOf(kind, n, static_cast<std::uint32_t>(n));
+        Bytes data;
+        for (const std::int32_t s : x) {
+          const std::int32_t v = s >> (16 - std::min(bits, 16));
+          if (bits == 8) data.push_back(static_cast<std::uint8_t>(v + 128));
+          for (int b = 0; bits > 8 && b < bits / 8; ++b)
+            data.push_back(static_cast<std::uint8_t>((bits == 24 ? s << 8 : s) >> (8 * b)));
+        }
+        const Bytes file = test::makeWave(data, static_cast<std::uint16_t>(bits), 16000);
+        expectSameBytes<4>(file, chunk);
+        expectSameBytes<3>(file, chunk);
+        expectSameBytes<2>(file, chunk);
+      }
+    }
+  }
+}
+
+// The format's own chunk length and the whole program: the bundled recording
+// made long enough to be coded in lanes.
+TEST(LaneCoder, LongSpeechThroughEveryWidth) {
+  const Bytes file = test::makeWave16(test::speechLikeSamples(600000, 3));
+  WaveInfo wave;
+  ASSERT_EQ(readWaveInfo(file, wave), WaveError::none);
+  for (const Format format : {Format::adpcm4, Format::adpcm3, Format::adpcm2}) {
+    const Bytes fast = encodeStream(format, wave);
+    // The serial coder on the same samples, behind the same header and seed.
+    Bytes serial(fast.size());
+    WaveInfo again = wave;
+    std::copy(fast.begin(), fast.begin() + 10, serial.begin());
+    const std::int32_t seed = nextSample(again);
+    const auto payload = std::span(serial).subspan(10);
+    if (format == Format::adpcm4) kAdpcmCoder<4>(again, seed, payload);
+    if (format == Format::adpcm3) kAdpcmCoder<3>(again, seed, payload);
+    if (format == Format::adpcm2) kAdpcmCoder<2>(again, seed, payload);
+    EXPECT_EQ(fast, serial) << factsOf(format).name;
+  }
+}
+
+}  // namespace
+}  // namespace korvane
