@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "convert/convert.h"
+#include "decoder/decoder.h"
 #include "encoders/encoders.h"
 #include "fast/fast_adpcm.h"
 #include "support.h"
@@ -101,6 +102,35 @@ TEST(LaneCoder, LongSpeechThroughEveryWidth) {
     if (format == Format::adpcm3) kAdpcmCoder<3>(again, seed, payload);
     if (format == Format::adpcm2) kAdpcmCoder<2>(again, seed, payload);
     EXPECT_EQ(fast, serial) << factsOf(format).name;
+  }
+}
+
+// The lane player gives the serial player's samples for any codes: random
+// codes drive both chains into every clamp, and streams of every width and
+// of lengths around the 16-code vector and the 4096-code piece.
+TEST(LanePlayer, PlaysTheSerialPlayersSamples) {
+  if (bestCoderPath() != CoderPath::avx512) GTEST_SKIP() << "this CPU has no AVX-512";
+  std::mt19937 random(11);
+  for (const Format format : {Format::adpcm4, Format::adpcm3, Format::adpcm2}) {
+    for (const std::uint32_t n : {2u, 16u, 17u, 33u, 4097u, 4113u, 20000u}) {
+      for (const unsigned bias : {0x00u, 0x55u, 0xFFu}) {
+        Bytes stream(static_cast<std::size_t>(streamLength(format, n)));
+        for (std::uint8_t& b : stream)
+          b = static_cast<std::uint8_t>(random() | (random() % 4 == 0 ? bias : 0u));
+        stream[0] = 0;
+        stream[1] = factsOf(format).formatCode;
+        const std::uint32_t count = n - factsOf(format).countBelowN;
+        for (int i = 0; i < 4; ++i)
+          stream[2 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(count >> (8 * i));
+        DecodeCursor serial;
+        ASSERT_EQ(openStream(stream, serial), DecodeError::none);
+        DecodeCursor lanes = serial;
+        serial.lanes = false;
+        lanes.lanes = true;
+        EXPECT_EQ(decodeToWave(lanes), decodeToWave(serial))
+            << factsOf(format).name << " N = " << n << " bias " << bias;
+      }
+    }
   }
 }
 

@@ -32,6 +32,7 @@
 #include <limits>
 #include <span>
 
+#include "codec/vector_tables.h"
 #include "format/stream.h"
 
 namespace korvane {
@@ -263,6 +264,30 @@ const std::uint8_t* unpackCodes(const std::uint8_t* in, std::span<std::uint8_t> 
   }
   return in;
 }
+
+// The core's tables in the vector kernels' shape (codec/vector_tables.h).
+template <unsigned Bits>
+constexpr VectorTables makeVectorTables() {
+  VectorTables t{};
+  t.magnitudes = 1u << (Bits - 1);
+  t.maxIndex = kMaxStepIndex;
+  for (std::size_t i = 0; i <= kMaxStepIndex; ++i) {
+    for (std::size_t k = 0; k + 1 < t.magnitudes; ++k)
+      t.sums[k][i] = kMagnitudeRows<Bits>[i].sums[k];
+    t.base[i] = kMagnitudeRows<Bits>[i].deltas[0];
+  }
+  // The step index update reads a move's low eight bits as signed (updateStepIndex).
+  for (std::size_t c = 0; c < (2u << (Bits - 1)); ++c) {
+    const std::int16_t move = Bits == 4   ? kIndexTable4[c]
+                              : Bits == 3 ? kIndexTable3[c % 8]
+                                          : kIndexTable2[c];
+    t.moves[c] = static_cast<std::int8_t>(move);
+  }
+  return t;
+}
+
+template <unsigned Bits>
+inline constexpr VectorTables kVectorTables = makeVectorTables<Bits>();
 
 // Codes are chosen and packed in pieces of this many (a whole number of groups
 // of every width), so no buffer grows with the input.

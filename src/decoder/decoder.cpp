@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "codec/pcm.h"
+#include "decoder/scan.h"
 
 namespace korvane {
 namespace {
@@ -24,7 +25,14 @@ void playAdpcm(DecodeCursor& c, std::span<std::int16_t> out) {
   const std::span<std::uint8_t> piece = std::span(codes).first(out.size());
   unpackCodes<kLayout>(c.payload + packedBytes(kLayout, c.decoded), piece);
   AdpcmState state = c.adpcm;
-  for (std::size_t j = 0; j < piece.size(); ++j)
+  std::size_t j = 0;
+  if (c.lanes) {
+    j = piece.size() / 16 * 16;
+    std::int32_t index = state.stepIndex;
+    playAdpcmAvx512(kVectorTables<Bits>, piece.data(), j, state.predictor, index, out.data());
+    state.stepIndex = static_cast<std::int8_t>(index);
+  }
+  for (; j < piece.size(); ++j)
     out[j] = static_cast<std::int16_t>(reconstructAdpcm<Bits>(state, piece[j]));
   c.adpcm = state;
 }
@@ -91,6 +99,8 @@ DecodeError openStream(std::span<const std::uint8_t> file, DecodeCursor& cursor)
   c.seed = loadSeed(shape.format, seed);
   c.adpcm = {c.seed, 0};
   c.wfm = seedWfm(c.seed);
+  static const bool kLanes = canPlayInLanes();
+  c.lanes = kLanes;
   cursor = c;
   return DecodeError::none;
 }

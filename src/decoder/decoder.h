@@ -45,6 +45,7 @@ struct DecodeCursor {
   std::uint32_t decoded = 0;              // samples after the seed handed out so far
   AdpcmState adpcm;
   WfmState wfm;
+  bool lanes = false;  // ADPCM played in vector lanes (openStream sets it where the CPU can)
 };
 
 // Checks the stream and readies the cursor; every later read stays inside file.

@@ -18,30 +18,6 @@ constexpr std::size_t kChunkLength = Bits == 4   ? 4096
                                      : Bits == 3 ? 8192
                                                  : 16384;
 
-// The core's tables in the kernel's shape.
-template <unsigned Bits>
-constexpr LaneTables makeLaneTables() {
-  LaneTables t{};
-  t.magnitudes = 1u << (Bits - 1);
-  t.maxIndex = kMaxStepIndex;
-  for (std::size_t i = 0; i <= kMaxStepIndex; ++i) {
-    for (std::size_t k = 0; k + 1 < t.magnitudes; ++k)
-      t.sums[k][i] = kMagnitudeRows<Bits>[i].sums[k];
-    t.base[i] = kMagnitudeRows<Bits>[i].deltas[0];
-  }
-  // The step index update reads a move's low eight bits as signed (updateStepIndex).
-  for (std::size_t c = 0; c < (2u << (Bits - 1)); ++c) {
-    const std::int16_t move = Bits == 4   ? kIndexTable4[c]
-                              : Bits == 3 ? kIndexTable3[c % 8]
-                                          : kIndexTable2[c];
-    t.moves[c] = static_cast<std::int8_t>(move);
-  }
-  return t;
-}
-
-template <unsigned Bits>
-constexpr LaneTables kLaneTables = makeLaneTables<Bits>();
-
 // The guessing ends (and the rest of the input is coded serially) after a
 // window in which fewer of its chunks than this met their guessed runs.
 constexpr std::size_t kFewestMeetings = kLaneCount / 4;
@@ -78,7 +54,7 @@ struct Speculation {
     run.codes = laneCodes.data();
     run.predictors = predictors.data();
     run.indices = indices.data();
-    run.tables = &kLaneTables<Bits>;
+    run.tables = &kVectorTables<Bits>;
     for (std::size_t j = 0; j < kLaneCount; ++j) {
       const std::size_t base = j * chunk;
       const AdpcmState start = j == 0 ? state : guessAt<Bits>(x[base - 1], codesBefore + base);

@@ -32,7 +32,7 @@ struct Lanes {
 // the number of sums the difference reaches; its reconstruction is the base
 // share plus the largest sum reached (the core builds the sums as the
 // reconstructions less the base).
-inline __m512i step(Lanes& s, __m512i x, const LaneTables& t) {
+inline __m512i step(Lanes& s, __m512i x, const VectorTables& t) {
   const __m512i diff = _mm512_sub_epi32(x, s.predictor);
   const __mmask16 negative = _mm512_cmplt_epi32_mask(diff, _mm512_setzero_si512());
   const __m512i d = _mm512_abs_epi32(diff);
@@ -64,7 +64,7 @@ inline __m512i step(Lanes& s, __m512i x, const LaneTables& t) {
 }  // namespace
 
 void runLanesAvx512(const LaneRun& run) {
-  const LaneTables& t = *run.tables;
+  const VectorTables& t = *run.tables;
   Lanes a{_mm512_loadu_si512(run.startPredictors), _mm512_loadu_si512(run.startIndices)};
   Lanes b{_mm512_loadu_si512(run.startPredictors + 16), _mm512_loadu_si512(run.startIndices + 16)};
   for (std::size_t i = 0; i < run.length; ++i) {

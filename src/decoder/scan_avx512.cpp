@@ -1,0 +1,109 @@
+// The AVX-512 kernel of the lane player (decoder/scan.h). This file alone is
+// compiled for AVX-512.
+#include <immintrin.h>
+
+#include "decoder/scan.h"
+
+namespace korvane {
+namespace {
+
+// x -> min(max(x + add, low), high) in every lane.
+struct Steps {
+  __m512i add;
+  __m512i low;
+  __m512i high;
+};
+
+// One round of the prefix: every lane from R on takes the steps of the lane
+// R below it first. The later step g after the earlier f adds both adds, and
+// its bounds are f's moved by g's add and kept inside g's.
+template <int R>
+inline void compose(Steps& s) {
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i add = _mm512_alignr_epi32(s.add, zero, 16 - R);
+  const __m512i low = _mm512_alignr_epi32(s.low, zero, 16 - R);
+  const __m512i high = _mm512_alignr_epi32(s.high, zero, 16 - R);
+  const auto later = static_cast<__mmask16>(0xFFFFu << R);
+  const __m512i newLow =
+      _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(low, s.add), s.low), s.high);
+  const __m512i newHigh =
+      _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(high, s.add), s.low), s.high);
+  s.add = _mm512_mask_add_epi32(s.add, later, s.add, add);
+  s.low = _mm512_mask_mov_epi32(s.low, later, newLow);
+  s.high = _mm512_mask_mov_epi32(s.high, later, newHigh);
+}
+
+// Lane i becomes the composition of the steps of lanes 0 to i (Hillis and Steele).
+inline Steps prefix(Steps s) {
+  compose<1>(s);
+  compose<2>(s);
+  compose<4>(s);
+  compose<8>(s);
+  return s;
+}
+
+inline __m512i apply(const Steps& s, __m512i x) {
+  return _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(x, s.add), s.low), s.high);
+}
+
+// A 96-entry table by step index (the one lookup of the lane coder).
+inline __m512i lookup(const std::int32_t* table, __m512i index, __mmask16 upper, __mmask16 top) {
+  const auto* t = reinterpret_cast<const __m512i*>(table);
+  const __m512i low =
+      _mm512_permutex2var_epi32(_mm512_load_si512(t), index, _mm512_load_si512(t + 1));
+  const __m512i mid =
+      _mm512_permutex2var_epi32(_mm512_load_si512(t + 2), index, _mm512_load_si512(t + 3));
+  const __m512i high =
+      _mm512_permutex2var_epi32(_mm512_load_si512(t + 4), index, _mm512_load_si512(t + 5));
+  return _mm512_mask_mov_epi32(_mm512_mask_mov_epi32(low, upper, mid), top, high);
+}
+
+}  // namespace
+
+bool canPlayInLanes() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f");
+}
+
+void playAdpcmAvx512(const VectorTables& t, const std::uint8_t* codes, std::size_t count,
+                     std::int32_t& predictor, std::int32_t& index, std::int16_t* out) {
+  const __m512i moves = _mm512_load_si512(reinterpret_cast<const __m512i*>(t.moves));
+  const __m512i sign = _mm512_set1_epi32(static_cast<int>(t.magnitudes));
+  const __m512i magnitudeBits = _mm512_set1_epi32(static_cast<int>(t.magnitudes) - 1);
+  __m512i carryIndex = _mm512_set1_epi32(index);
+  __m512i carryPredictor = _mm512_set1_epi32(predictor);
+  for (std::size_t at = 0; at < count; at += 16) {
+    const __m512i code =
+        _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(codes + at)));
+    // The step index after each code, then the one before it.
+    const Steps indexSteps = prefix({_mm512_permutexvar_epi32(code, moves), _mm512_setzero_si512(),
+                                     _mm512_set1_epi32(t.maxIndex)});
+    const __m512i after = apply(indexSteps, carryIndex);
+    const __m512i before = _mm512_alignr_epi32(after, carryIndex, 15);
+    carryIndex = _mm512_permutexvar_epi32(_mm512_set1_epi32(15), after);
+    // Each code's reconstruction: the base share and the largest sum its magnitude reaches.
+    const __mmask16 upper = _mm512_cmpge_epi32_mask(before, _mm512_set1_epi32(32));
+    const __mmask16 top = _mm512_cmpge_epi32_mask(before, _mm512_set1_epi32(64));
+    const __m512i magnitude = _mm512_and_si512(code, magnitudeBits);
+    __m512i delta = lookup(t.base, before, upper, top);
+    for (unsigned k = 0; k + 1 < t.magnitudes; ++k) {
+      const __mmask16 reaches =
+          _mm512_cmpeq_epi32_mask(magnitude, _mm512_set1_epi32(static_cast<int>(k + 1)));
+      delta = _mm512_mask_add_epi32(delta, reaches, delta, lookup(t.sums[k], before, upper, top));
+    }
+    const __mmask16 negative = _mm512_test_epi32_mask(code, sign);
+    delta = _mm512_mask_sub_epi32(delta, negative, _mm512_setzero_si512(), delta);
+    const Steps predictorSteps =
+        prefix({delta, _mm512_set1_epi32(-32768), _mm512_set1_epi32(32767)});
+    const __m512i played = apply(predictorSteps, carryPredictor);
+    carryPredictor = _mm512_permutexvar_epi32(_mm512_set1_epi32(15), played);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + at), _mm512_cvtepi32_epi16(played));
+  }
+  alignas(64) std::int32_t lanes[16];
+  _mm512_store_si512(lanes, carryIndex);
+  index = lanes[0];
+  _mm512_store_si512(lanes, carryPredictor);
+  predictor = lanes[0];
+}
+
+}  // namespace korvane
