@@ -17,7 +17,7 @@ struct Coders {
 constexpr std::array<Coders, kFormatCount> kCoders = {{
     {encodeAdpcm4Fast, searchAdpcm4},
     {encodeAdpcm3Fast, searchAdpcm3},
-    {encodeAdpcm2Fast, searchAdpcm2},
+    {encodeAdpcm2, searchAdpcm2},  // its lanes meet too late to pay: see fast/fast_adpcm.h
     {encodeWfm, searchWfm},
     {encodePcm16, nullptr},
     {encodePcm12, nullptr},

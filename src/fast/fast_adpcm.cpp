@@ -156,8 +156,4 @@ void encodeAdpcm3Fast(const WaveInfo& wave, std::int32_t seed, std::span<std::ui
   encodeAdpcmPlanned<3>(wave, seed, payload, LanePlan{});
 }
 
-void encodeAdpcm2Fast(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload) {
-  encodeAdpcmPlanned<2>(wave, seed, payload, LanePlan{});
-}
-
 }  // namespace korvane
