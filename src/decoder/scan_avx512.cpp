@@ -2,6 +2,8 @@
 // compiled for AVX-512.
 #include <immintrin.h>
 
+#include "codec/lookup_avx512.h"
+
 #include "decoder/scan.h"
 
 namespace korvane {
@@ -46,18 +48,6 @@ inline __m512i apply(const Steps& s, __m512i x) {
   return _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(x, s.add), s.low), s.high);
 }
 
-// A 96-entry table by step index (the one lookup of the lane coder).
-inline __m512i lookup(const std::int32_t* table, __m512i index, __mmask16 upper, __mmask16 top) {
-  const auto* t = reinterpret_cast<const __m512i*>(table);
-  const __m512i low =
-      _mm512_permutex2var_epi32(_mm512_load_si512(t), index, _mm512_load_si512(t + 1));
-  const __m512i mid =
-      _mm512_permutex2var_epi32(_mm512_load_si512(t + 2), index, _mm512_load_si512(t + 3));
-  const __m512i high =
-      _mm512_permutex2var_epi32(_mm512_load_si512(t + 4), index, _mm512_load_si512(t + 5));
-  return _mm512_mask_mov_epi32(_mm512_mask_mov_epi32(low, upper, mid), top, high);
-}
-
 }  // namespace
 
 bool canPlayInLanes() {
@@ -82,14 +72,13 @@ void playAdpcmAvx512(const VectorTables& t, const std::uint8_t* codes, std::size
     const __m512i before = _mm512_alignr_epi32(after, carryIndex, 15);
     carryIndex = _mm512_permutexvar_epi32(_mm512_set1_epi32(15), after);
     // Each code's reconstruction: the base share and the largest sum its magnitude reaches.
-    const __mmask16 upper = _mm512_cmpge_epi32_mask(before, _mm512_set1_epi32(32));
-    const __mmask16 top = _mm512_cmpge_epi32_mask(before, _mm512_set1_epi32(64));
+    const IndexThirds thirds = thirdsOf(before);
     const __m512i magnitude = _mm512_and_si512(code, magnitudeBits);
-    __m512i delta = lookup(t.base, before, upper, top);
+    __m512i delta = lookup(t.base, before, thirds);
     for (unsigned k = 0; k + 1 < t.magnitudes; ++k) {
       const __mmask16 reaches =
           _mm512_cmpeq_epi32_mask(magnitude, _mm512_set1_epi32(static_cast<int>(k + 1)));
-      delta = _mm512_mask_add_epi32(delta, reaches, delta, lookup(t.sums[k], before, upper, top));
+      delta = _mm512_mask_add_epi32(delta, reaches, delta, lookup(t.sums[k], before, thirds));
     }
     const __mmask16 negative = _mm512_test_epi32_mask(code, sign);
     delta = _mm512_mask_sub_epi32(delta, negative, _mm512_setzero_si512(), delta);

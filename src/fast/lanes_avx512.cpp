@@ -5,23 +5,12 @@
 // AVX-512.
 #include <immintrin.h>
 
+#include "codec/lookup_avx512.h"
+
 #include "fast/lane_run.h"
 
 namespace korvane {
 namespace {
-
-// Entry index of a 96-entry table, for every lane; in the upper and top
-// thirds are the lanes whose index is 32 and up, and 64 and up.
-inline __m512i lookup(const std::int32_t* table, __m512i index, __mmask16 upper, __mmask16 top) {
-  const auto* t = reinterpret_cast<const __m512i*>(table);
-  const __m512i low =
-      _mm512_permutex2var_epi32(_mm512_load_si512(t), index, _mm512_load_si512(t + 1));
-  const __m512i mid =
-      _mm512_permutex2var_epi32(_mm512_load_si512(t + 2), index, _mm512_load_si512(t + 3));
-  const __m512i high =
-      _mm512_permutex2var_epi32(_mm512_load_si512(t + 4), index, _mm512_load_si512(t + 5));
-  return _mm512_mask_mov_epi32(_mm512_mask_mov_epi32(low, upper, mid), top, high);
-}
 
 struct Lanes {
   __m512i predictor;
@@ -36,17 +25,16 @@ inline __m512i step(Lanes& s, __m512i x, const VectorTables& t) {
   const __m512i diff = _mm512_sub_epi32(x, s.predictor);
   const __mmask16 negative = _mm512_cmplt_epi32_mask(diff, _mm512_setzero_si512());
   const __m512i d = _mm512_abs_epi32(diff);
-  const __mmask16 upper = _mm512_cmpge_epi32_mask(s.index, _mm512_set1_epi32(32));
-  const __mmask16 top = _mm512_cmpge_epi32_mask(s.index, _mm512_set1_epi32(64));
+  const IndexThirds thirds = thirdsOf(s.index);
   __m512i magnitude = _mm512_setzero_si512();
   __m512i reached = _mm512_setzero_si512();
   for (unsigned k = 0; k + 1 < t.magnitudes; ++k) {
-    const __m512i sum = lookup(t.sums[k], s.index, upper, top);
+    const __m512i sum = lookup(t.sums[k], s.index, thirds);
     const __mmask16 ge = _mm512_cmpge_epi32_mask(d, sum);
     magnitude = _mm512_mask_add_epi32(magnitude, ge, magnitude, _mm512_set1_epi32(1));
     reached = _mm512_mask_mov_epi32(reached, ge, sum);
   }
-  const __m512i delta = _mm512_add_epi32(lookup(t.base, s.index, upper, top), reached);
+  const __m512i delta = _mm512_add_epi32(lookup(t.base, s.index, thirds), reached);
   const __m512i moved =
       _mm512_mask_sub_epi32(_mm512_add_epi32(s.predictor, delta), negative, s.predictor, delta);
   s.predictor = _mm512_max_epi32(_mm512_min_epi32(moved, _mm512_set1_epi32(32767)),

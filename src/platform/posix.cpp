@@ -1,3 +1,4 @@
+#include "platform/partials.h"
 #include "platform/platform.h"
 
 #include <fcntl.h>
@@ -163,38 +164,10 @@ bool loadInput(InputFile& input, LoadedInput& loaded) {
 
 namespace {
 
-// The new files of unfinished outputs, for the interrupt handler: a slot is
-// read by the handler only while it is live, and written only while it is not.
-constexpr std::size_t kPartialSlots = 64;
-constexpr std::size_t kPartialPathBytes = 4096;
-enum : int { kSlotFree, kSlotTaken, kSlotLive };
-struct PartialSlot {
-  std::atomic<int> state{kSlotFree};
-  char path[kPartialPathBytes];
-};
-PartialSlot gPartials[kPartialSlots];
-std::atomic<unsigned> gPartialCount{0};
-
-int registerPartial(const std::string& path) {
-  if (path.size() >= kPartialPathBytes) return -1;
-  for (std::size_t i = 0; i < kPartialSlots; ++i) {
-    int expected = kSlotFree;
-    if (!gPartials[i].state.compare_exchange_strong(expected, kSlotTaken)) continue;
-    std::memcpy(gPartials[i].path, path.c_str(), path.size() + 1);
-    gPartials[i].state.store(kSlotLive);
-    return static_cast<int>(i);
-  }
-  return -1;  // only an interrupt would then leave the file behind
-}
-
-void releasePartial(int slot) {
-  if (slot >= 0) gPartials[slot].state.store(kSlotFree);
-}
+PartialFiles<char> gPartials;
 
 extern "C" void removePartialsAndDie(int signal) {
-  for (PartialSlot& slot : gPartials) {
-    if (slot.state.load() == kSlotLive) unlink(slot.path);
-  }
+  gPartials.removeAll([](const auto* path) { unlink(path); });
   std::signal(signal, SIG_DFL);
   std::raise(signal);
 }
@@ -211,7 +184,7 @@ std::string resolveLinks(const std::string& name) {
   for (int hops = 0; hops < 40; ++hops) {
     struct stat st {};
     if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-    std::vector<char> link(kPartialPathBytes);
+    std::vector<char> link(PATH_MAX);
     const ssize_t length = readlink(path.c_str(), link.data(), link.size());
     if (length <= 0 || static_cast<std::size_t>(length) >= link.size()) return path;
     const std::string to(link.data(), static_cast<std::size_t>(length));
@@ -240,15 +213,15 @@ bool createPartial(OutputFile& output, const struct stat* replaced) {
   const std::string folder = folderOf(output.target);
   const std::string base = output.target.substr(folder.size());
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string tag = ".korvane-" + std::to_string(getpid()) + "-" +
-                            std::to_string(gPartialCount.fetch_add(1)) + ".part";
+    const std::string tag =
+        ".korvane-" + std::to_string(getpid()) + "-" + std::to_string(gPartials.next()) + ".part";
     const std::string name =
         folder + (base.size() + tag.size() < NAME_MAX ? "." + base + tag : tag);
     output.handle = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (output.handle < 0 && errno == EEXIST) continue;
     if (output.handle < 0) return false;
     output.partial = name;
-    output.partialSlot = registerPartial(name);
+    output.partialSlot = gPartials.add(name);
     output.mode = OutputMode::replace;
     if (replaced != nullptr) {
       if (fchmod(fdOf(output.handle), replaced->st_mode & 07777) != 0) {
@@ -325,7 +298,7 @@ bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes) {
   if (ok && output.mode == OutputMode::replace) {
     ok = rename(output.partial.c_str(), output.target.c_str()) == 0;
     if (ok) {
-      releasePartial(output.partialSlot);
+      gPartials.release(output.partialSlot);
       output.partialSlot = -1;
       output.partial.clear();
     }
@@ -340,7 +313,7 @@ void discardOutput(OutputFile& output) {
   output.handle = -1;
   if (!output.partial.empty()) {
     unlink(output.partial.c_str());
-    releasePartial(output.partialSlot);
+    gPartials.release(output.partialSlot);
     output.partialSlot = -1;
     output.partial.clear();
   }

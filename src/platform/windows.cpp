@@ -17,6 +17,7 @@
 #include <cwchar>
 #include <new>
 
+#include "platform/partials.h"
 #include "platform/platform.h"
 
 namespace korvane {
@@ -91,38 +92,10 @@ bool writeAll(HANDLE file, std::span<const std::uint8_t> bytes) {
   return true;
 }
 
-// The new files of unfinished outputs, for the console control handler; a
-// slot is read by the handler only while it is live.
-constexpr std::size_t kPartialSlots = 64;
-constexpr std::size_t kPartialPathChars = 4096;
-enum : int { kSlotFree, kSlotTaken, kSlotLive };
-struct PartialSlot {
-  std::atomic<int> state{kSlotFree};
-  wchar_t path[kPartialPathChars];
-};
-PartialSlot gPartials[kPartialSlots];
-std::atomic<unsigned> gPartialCount{0};
-
-int registerPartial(const std::wstring& path) {
-  if (path.size() >= kPartialPathChars) return -1;
-  for (std::size_t i = 0; i < kPartialSlots; ++i) {
-    int expected = kSlotFree;
-    if (!gPartials[i].state.compare_exchange_strong(expected, kSlotTaken)) continue;
-    std::wmemcpy(gPartials[i].path, path.c_str(), path.size() + 1);
-    gPartials[i].state.store(kSlotLive);
-    return static_cast<int>(i);
-  }
-  return -1;
-}
-
-void releasePartial(int slot) {
-  if (slot >= 0) gPartials[slot].state.store(kSlotFree);
-}
+PartialFiles<wchar_t> gPartials;
 
 BOOL WINAPI removePartials(DWORD) {
-  for (PartialSlot& slot : gPartials) {
-    if (slot.state.load() == kSlotLive) DeleteFileW(slot.path);
-  }
+  gPartials.removeAll([](const auto* path) { DeleteFileW(path); });
   return FALSE;  // and let the default handler end the program
 }
 
@@ -133,7 +106,7 @@ std::size_t folderLength(const std::wstring& path) {
 
 // The file a name ends at, through links: the final path of the open file.
 std::wstring finalPath(HANDLE file, const std::wstring& name) {
-  std::array<wchar_t, kPartialPathChars> path{};
+  std::array<wchar_t, 32768> path{};  // the longest path Windows has
   const DWORD length = GetFinalPathNameByHandleW(file, path.data(), static_cast<DWORD>(path.size()),
                                                  FILE_NAME_NORMALIZED);
   if (length == 0 || length >= path.size()) return name;
@@ -157,7 +130,7 @@ bool createPartial(OutputFile& output, const std::wstring& target) {
   const std::wstring base = target.substr(folder.size());
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::wstring tag = L".korvane-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                             std::to_wstring(gPartialCount.fetch_add(1)) + L".part";
+                             std::to_wstring(gPartials.next()) + L".part";
     const std::wstring name = folder + (base.size() + tag.size() < 255 ? L"." + base + tag : tag);
     const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -165,7 +138,7 @@ bool createPartial(OutputFile& output, const std::wstring& target) {
     if (file == INVALID_HANDLE_VALUE) return false;
     output.handle = valueOf(file);
     output.partial = narrow(name.c_str());
-    output.partialSlot = registerPartial(name);
+    output.partialSlot = gPartials.add(name);
     output.mode = OutputMode::replace;
     return true;
   }
@@ -314,7 +287,7 @@ bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes) {
     ok = MoveFileExW(wide(output.partial).c_str(), wide(output.target).c_str(),
                      MOVEFILE_REPLACE_EXISTING) != 0;
     if (ok) {
-      releasePartial(output.partialSlot);
+      gPartials.release(output.partialSlot);
       output.partialSlot = -1;
       output.partial.clear();
     }
@@ -329,7 +302,7 @@ void discardOutput(OutputFile& output) {
   output.handle = -1;
   if (!output.partial.empty()) {
     DeleteFileW(wide(output.partial).c_str());
-    releasePartial(output.partialSlot);
+    gPartials.release(output.partialSlot);
     output.partialSlot = -1;
     output.partial.clear();
   }
