@@ -70,6 +70,27 @@ void printReport(Console& console, const Conversion& c, const Built& built) {
   }
 }
 
+// The line that names the option reading a file the exact reader refused.
+void printTolerableHint(Console& console, const Tolerable& t) {
+  using Cause = Tolerable::Cause;
+  switch (t.cause) {
+    case Cause::channels:
+      say(console, Stream::err,
+          "korvane: %u channels; --rate=8000 mixes them to mono and converts the file\n", t.count);
+      break;
+    case Cause::floats:
+      say(console, Stream::err,
+          "korvane: %u-bit float samples; --rate=8000 reads them and converts the file\n", t.count);
+      break;
+    case Cause::chunkOrder:
+      say(console, Stream::err,
+          "korvane: chunks in another order; --rate=8000 reads them and converts the file\n");
+      break;
+    case Cause::unreadable:
+      break;
+  }
+}
+
 // Encodes into out, showing progress on a terminal when a search runs for long.
 void encodeWithProgress(Console& console, const Conversion& c, const WaveInfo& wave,
                         std::span<std::uint8_t> out) {
@@ -109,11 +130,7 @@ int build(Console& console, const Conversion& c, std::span<const std::uint8_t> f
   }
   if (const WaveError error = readWaveInfo(file, built.wave); error != WaveError::none) {
     const int code = reportFailure(console, failureOf(error), c.inputName);
-    if (const std::string cause = tolerableCause(file); !cause.empty()) {
-      say(console, Stream::err, "korvane: %s; --rate=8000 %s and converts the file\n",
-          cause.c_str(),
-          cause.find("channels") != std::string::npos ? "mixes them to mono" : "reads them");
-    }
+    printTolerableHint(console, tolerableCause(file));
     return code;
   }
   if (!headerHoldsRate(built.wave.sampleRate)) {

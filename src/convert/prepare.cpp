@@ -67,12 +67,13 @@ WaveError prepareInput(std::span<const std::uint8_t> file, const Preparation& ho
   return WaveError::none;
 }
 
-std::string tolerableCause(std::span<const std::uint8_t> file) {
+Tolerable tolerableCause(std::span<const std::uint8_t> file) {
+  using Cause = Tolerable::Cause;
   AnyWave wave;
-  if (readAnyWave(file, wave) != WaveError::none) return "";
-  if (wave.channels != 1) return std::to_string(wave.channels) + " channels";
-  if (wave.isFloat) return std::to_string(wave.bitsPerSample) + "-bit float samples";
-  return "chunks in another order";
+  if (readAnyWave(file, wave) != WaveError::none) return {Cause::unreadable};
+  if (wave.channels != 1) return {Cause::channels, wave.channels};
+  if (wave.isFloat) return {Cause::floats, wave.bitsPerSample};
+  return {Cause::chunkOrder};
 }
 
 }  // namespace korvane

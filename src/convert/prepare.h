@@ -30,9 +30,12 @@ struct Prepared {
 [[nodiscard]] WaveError prepareInput(std::span<const std::uint8_t> file, const Preparation& how,
                                      Prepared& prepared, bool& tooLong);
 
-// For a file the exact reader refuses: what the tolerant reader makes of it,
-// as the end of a sentence ("2 channels", "32-bit float samples", ...), or ""
-// when it cannot read it either.
-[[nodiscard]] std::string tolerableCause(std::span<const std::uint8_t> file);
+// For a file the exact reader refuses: why the tolerant reader can read it.
+struct Tolerable {
+  enum class Cause : std::uint8_t { unreadable, channels, floats, chunkOrder } cause;
+  unsigned count = 0;  // channels, or bits of a float sample
+};
+
+[[nodiscard]] Tolerable tolerableCause(std::span<const std::uint8_t> file);
 
 }  // namespace korvane
