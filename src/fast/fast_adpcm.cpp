@@ -1,6 +1,7 @@
 #include "fast/fast_adpcm.h"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 #include "codec/adpcm.h"
@@ -61,10 +62,13 @@ struct Speculation {
       run.startPredictors[j] = start.predictor;
       run.startIndices[j] = start.stepIndex;
     }
-    // Written in order, read in kLaneCount streams.
-    for (std::size_t i = 0; i < chunk; ++i) {
-      for (std::size_t j = 0; j < kLaneCount; ++j)
-        interleaved[i * kLaneCount + j] = x[j * chunk + i];
+    // In blocks of kCheckpointEvery samples, which stay in the cache while
+    // every lane's part of them is written.
+    for (std::size_t block = 0; block < chunk; block += kCheckpointEvery) {
+      for (std::size_t j = 0; j < kLaneCount; ++j) {
+        for (std::size_t i = block; i < block + kCheckpointEvery; ++i)
+          interleaved[i * kLaneCount + j] = x[j * chunk + i];
+      }
     }
     runLanesAvx512(run);
     const std::size_t last = (chunk / kCheckpointEvery - 1) * kLaneCount;
@@ -83,14 +87,20 @@ struct Speculation {
           meets = s.predictor == predictors[at] && s.stepIndex == indices[at];
         }
       }
+      kept[j] = meets ? repaired : chunk;
       if (!meets) {
         state = s;
         continue;
       }
       ++met;
-      for (std::size_t i = repaired; i < chunk; ++i)
-        codes[base + i] = laneCodes[i * kLaneCount + j];
       state = {predictors[last + j], static_cast<std::int8_t>(indices[last + j])};
+    }
+    // The guessed runs' codes where they are the true ones, a block at a time.
+    for (std::size_t block = 0; block < chunk; block += kCheckpointEvery) {
+      for (std::size_t j = 0; j < kLaneCount; ++j) {
+        for (std::size_t i = std::max(block, kept[j]); i < block + kCheckpointEvery; ++i)
+          codes[j * chunk + i] = laneCodes[i * kLaneCount + j];
+      }
     }
     return met;
   }
@@ -102,6 +112,7 @@ struct Speculation {
   std::vector<std::uint8_t> laneCodes;
   std::vector<std::int32_t> predictors;
   std::vector<std::int32_t> indices;
+  std::array<std::size_t, kLaneCount> kept{};  // a lane's codes are kept from here on
 };
 
 }  // namespace
