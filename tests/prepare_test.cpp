@@ -142,25 +142,25 @@ Bytes anyWave(std::uint16_t tag, std::uint16_t channels, std::uint16_t bits, con
   return file;
 }
 
-Bytes floats(std::initializer_list<float> values) {
+// IEEE floats as a WAV file stores them: their bits, little-endian.
+template <class Float, class Bits>
+Bytes floatBytes(std::initializer_list<Float> values) {
   Bytes out;
-  for (const float v : values) {
-    std::uint32_t bits;
+  for (const Float v : values) {
+    Bits bits;
     std::memcpy(&bits, &v, sizeof bits);
-    putLe32(out, bits);
+    for (std::size_t b = 0; b < sizeof bits; ++b)
+      out.push_back(static_cast<std::uint8_t>(bits >> (8 * b)));
   }
   return out;
 }
 
+Bytes floats(std::initializer_list<float> values) {
+  return floatBytes<float, std::uint32_t>(values);
+}
+
 Bytes doubles(std::initializer_list<double> values) {
-  Bytes out;
-  for (const double v : values) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    putLe32(out, static_cast<std::uint32_t>(bits));
-    putLe32(out, static_cast<std::uint32_t>(bits >> 32));
-  }
-  return out;
+  return floatBytes<double, std::uint64_t>(values);
 }
 
 Bytes le16s(std::initializer_list<int> values) {
