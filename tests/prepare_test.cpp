@@ -99,9 +99,15 @@ TEST(Resample, LengthsAndEdges) {
   EXPECT_EQ(resample(std::vector<float>(48000, 0.25f), 48000, 16000).size(), 16000u);
   EXPECT_EQ(resample(std::vector<float>(1, 0.25f), 8000, 16000).size(), 2u);
   EXPECT_EQ(resample(std::vector<float>(10, 0.25f), 44100, 8000).size(), 2u);
-  // Threads share the work and change no bit.
+  // Threads and instruction sets share the work and change no bit.
   const std::vector<float> speech = tone(440, 48000, 48000 * 20, 0.4);
-  EXPECT_EQ(resample(speech, 48000, 8000, 1), resample(speech, 48000, 8000, 2));
+  const std::vector<float> one = resample(speech, 48000, 8000, 1, ResampleKernel::portable);
+  EXPECT_EQ(resample(speech, 48000, 8000, 2), one);
+  for (const ResampleKernel kernel : {ResampleKernel::avx, ResampleKernel::avx512}) {
+    if (canRun(kernel)) {
+      EXPECT_EQ(resample(speech, 48000, 8000, 1, kernel), one);
+    }
+  }
   // An odd ratio goes through blended filter rows; DC still passes at level.
   const std::vector<float> dc = resample(std::vector<float>(44100, 0.25f), 44100, 7999);
   EXPECT_NEAR(dc[dc.size() / 2], 0.25f, 1e-5);

@@ -94,9 +94,23 @@ float dotPortable(const float* taps, const float* x, std::size_t count) {
 
 using Dot = float (*)(const float*, const float*, std::size_t);
 
-Dot chooseDot() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx") ? dotAvx : dotPortable;
+[[gnu::target("avx512f")]] float dotAvx512(const float* taps, const float* x, std::size_t count) {
+  return dotLanes(taps, x, count);
+}
+
+Dot dotFor(ResampleKernel kernel) {
+  switch (kernel) {
+    case ResampleKernel::portable:
+      return dotPortable;
+    case ResampleKernel::avx:
+      return dotAvx;
+    case ResampleKernel::avx512:
+      return dotAvx512;
+    case ResampleKernel::best:
+      break;
+  }
+  if (canRun(ResampleKernel::avx512)) return dotAvx512;
+  return canRun(ResampleKernel::avx) ? dotAvx : dotPortable;
 }
 
 struct Filter {
@@ -105,12 +119,13 @@ struct Filter {
   std::uint64_t down;
   std::uint64_t rows;
   std::vector<float> table;
+  Dot dot;
 };
 
 // Outputs first .. last - 1 of in through the filter.
 void filterRange(const Filter& f, std::span<const float> in, std::span<float> out,
                  std::uint64_t first, std::uint64_t last) {
-  static const Dot dot = chooseDot();
+  const Dot dot = f.dot;
   const Design& d = f.d;
   const bool exact = f.rows == f.up;
   std::vector<float> edge(d.taps);  // a window that runs past the input, silence filled in
@@ -154,8 +169,22 @@ std::uint64_t resampledLength(std::uint64_t count, std::uint32_t inRate, std::ui
   return (count * up + down - 1) / down;
 }
 
+bool canRun(ResampleKernel kernel) {
+  __builtin_cpu_init();
+  switch (kernel) {
+    case ResampleKernel::avx:
+      return __builtin_cpu_supports("avx");
+    case ResampleKernel::avx512:
+      return __builtin_cpu_supports("avx512f");
+    case ResampleKernel::portable:
+    case ResampleKernel::best:
+      break;
+  }
+  return true;
+}
+
 std::vector<float> resample(std::span<const float> in, std::uint32_t inRate, std::uint32_t outRate,
-                            unsigned threads) {
+                            unsigned threads, ResampleKernel kernel) {
   const std::uint64_t common = std::gcd(inRate, outRate);
   const std::uint64_t up = outRate / common;   // L: output times fall on L phases
   const std::uint64_t down = inRate / common;  // M: an output step is M / L input samples
@@ -163,11 +192,9 @@ std::vector<float> resample(std::span<const float> in, std::uint32_t inRate, std
 
   // One table row per phase; where that would be too large, rows at evenly
   // spaced offsets and a linear blend of the two around each output's offset.
-  Filter f{d,
-           up,
-           down,
-           std::min<std::uint64_t>(up, std::max<std::size_t>(64, kMaxTableFloats / d.taps)),
-           {}};
+  Filter f{d,    up,
+           down, std::min<std::uint64_t>(up, std::max<std::size_t>(64, kMaxTableFloats / d.taps)),
+           {},   dotFor(kernel)};
   const bool exact = f.rows == up;
   f.table.resize((f.rows + (exact ? 0 : 1)) * d.taps);
   for (std::uint64_t r = 0; r < f.table.size() / d.taps; ++r) {
