@@ -8,15 +8,14 @@
 # --install fetches the prompts and GNU time from Debian first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/lib.sh
 runs=5
 switch=-E4
 extra=()
 while [ $# -gt 0 ]; do
   case $1 in
     --install)
-      sudo_cmd=""; [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-      $sudo_cmd apt-get update -qq
-      DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq asterisk-core-sounds-en-wav time ;;
+      install_debian asterisk-core-sounds-en-wav time ;;
     --runs) runs=$2; shift ;;
     -E*|-e*) switch=$1 ;;
     *) extra+=("$1") ;;
@@ -48,7 +47,6 @@ batch() {
   rm -rf batch
   "$korvane" "$switch" --out-dir=batch "${inputs[@]}" "${extra[@]}" >/dev/null
 }
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 export -f loop batch
 export korvane switch
 for what in loop batch; do

@@ -7,6 +7,7 @@
 # --install fetches ffmpeg, sox, espeak-ng and GNU time from Debian first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/lib.sh
 runs=5
 install=""
 while [ $# -gt 0 ]; do
@@ -18,9 +19,7 @@ while [ $# -gt 0 ]; do
   shift
 done
 if [ -n "$install" ]; then
-  sudo_cmd=""; [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq ffmpeg sox espeak-ng time
+  install_debian ffmpeg sox espeak-ng time
 fi
 [ -x /usr/bin/time ] || { echo "compare.sh: needs GNU time (/usr/bin/time); run with --install" >&2; exit 1; }
 
@@ -48,7 +47,7 @@ measure() {
     [ "$rss" -gt "$peak" ] && peak=$rss
   done
   local median
-  median=$(printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
+  median=$(printf '%s\n' "${times[@]}" | median)
   echo "$median $peak"
 }
 

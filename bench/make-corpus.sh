@@ -4,11 +4,10 @@
 #   bench/make-corpus.sh [folder] [--install]   (--install fetches espeak-ng and sox from Debian)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/lib.sh
 out=${1:-build/corpus}
 if [ "${2:-}" = "--install" ] && ! command -v espeak-ng >/dev/null; then
-  sudo_cmd=""; [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq espeak-ng sox
+  install_debian espeak-ng sox
 fi
 command -v espeak-ng >/dev/null && command -v sox >/dev/null || {
   echo "make-corpus: needs espeak-ng and sox (run with --install)" >&2; exit 1; }

@@ -8,6 +8,7 @@
 #   bench/resample.sh [--install] [--runs N]   (--install fetches sox, espeak-ng, GNU time)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/lib.sh
 runs=5
 install=""
 while [ $# -gt 0 ]; do
@@ -19,9 +20,7 @@ while [ $# -gt 0 ]; do
   shift
 done
 if [ -n "$install" ]; then
-  sudo_cmd=""; [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq sox espeak-ng time
+  install_debian sox espeak-ng time
 fi
 cmake --preset release >/dev/null
 cmake --build --preset release --target korvane korvane_resample_figures >/dev/null
@@ -40,8 +39,8 @@ times() {  # median wall and median user+system seconds of a command over $runs 
     /usr/bin/time -f "%e %U %S" -o "$work/t" "$@" >/dev/null 2>&1
     cat "$work/t"
   done >"$work/all"
-  wall=$(awk '{print $1}' "$work/all" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
-  cpu=$(awk '{print $2 + $3}' "$work/all" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
+  wall=$(awk '{print $1}' "$work/all" | median)
+  cpu=$(awk '{print $2 + $3}' "$work/all" | median)
   echo "$wall $cpu"
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2fx", a / b}'; }

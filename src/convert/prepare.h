@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <span>
-#include <string>
 #include <vector>
 
 #include "wav/wave_reader.h"

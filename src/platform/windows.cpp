@@ -11,10 +11,8 @@
 #include <shellapi.h>
 
 #include <array>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <cwchar>
 #include <new>
 
 #include "platform/partials.h"
