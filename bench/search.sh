@@ -1,22 +1,93 @@
 #!/usr/bin/env bash
-# The search table of the README: builds the release tools, makes the speech
-# corpus (bench/make-corpus.sh; pass --install to fetch espeak-ng and sox) and
-# prints, for every level, the mean SNR gain over the greedy encoder and the
-# speed in multiples of real time at 16 kHz on one core.
-#   bench/search.sh [--install] [--levels A-B]
+# The search table of the README: the gain of every --search level over the
+# plain encoder and its speed, on real voice prompts at 8 and 16 kHz.
+#
+# The sets: every 14th file of the sorted list of the top folder, digits/ and
+# letters/ of Debian's asterisk-core-sounds-en-wav (36 prompts, 104 s), as
+# shipped (8 kHz) and resampled with `sox IN -r 16000 OUT rate -v`.
+# Gain: the mean over the prompts of the SNR a level reaches less the plain
+# encoder's. Speed: seconds of speech per CPU second (user + system) of whole
+# `korvane` processes, one a prompt, as a build script runs them; the time
+# includes the --report that measures the SNR.
+#   bench/search.sh [--install] [--levels "0 1 ..."] [--formats "E4 E3 E2 E1"]
+#                   [--rates "8000 16000"] [--program PATH]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/lib.sh
+levels="1 2 3 4 5 6 7 8 9"
+formats="E4 E3 E2 E1"
+rates="8000 16000"
+program=""
 install=""
-levels=()
 while [ $# -gt 0 ]; do
   case $1 in
-    --install) install=--install ;;
-    --levels) levels=(--levels "$2"); shift ;;
+    --install) install=yes ;;
+    --levels) levels=$2; shift ;;
+    --formats) formats=$2; shift ;;
+    --rates) rates=$2; shift ;;
+    --program) program=$2; shift ;;
     *) echo "search.sh: unknown argument $1" >&2; exit 2 ;;
   esac
   shift
 done
-cmake --preset release >/dev/null
-cmake --build --preset release --target korvane_search_quality >/dev/null
-bench/make-corpus.sh build/corpus $install >/dev/null
-build/release/bench/korvane_search_quality "${levels[@]}" build/corpus/*.wav
+sounds=/usr/share/asterisk/sounds/en_US_f_Allison
+if [ -n "$install" ] && { [ ! -d $sounds ] || ! command -v sox >/dev/null; }; then
+  install_debian asterisk-core-sounds-en-wav sox
+fi
+[ -d $sounds ] && command -v sox >/dev/null || {
+  echo "search.sh: needs asterisk-core-sounds-en-wav and sox (run with --install)" >&2; exit 1; }
+if [ -z "$program" ]; then
+  cmake --preset release >/dev/null
+  cmake --build --preset release --target korvane >/dev/null
+  program=build/release/korvane
+fi
+
+sets=build/search-sets
+if [ ! -f $sets/done ]; then
+  rm -rf $sets
+  mkdir -p $sets/8000 $sets/16000
+  (cd $sounds && ls ./*.wav digits/*.wav letters/*.wav) | sed 's|^\./||' | LC_ALL=C sort |
+    awk 'NR % 14 == 0' | while read -r f; do
+      name=${f//\//-}
+      cp "$sounds/$f" "$sets/8000/$name"
+      sox "$sounds/$f" -r 16000 "$sets/16000/$name" rate -v
+    done
+  touch $sets/done
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Runs one command line per prompt of a set; prints "cpu-seconds" and leaves
+# the CSV rows in $work/rows.
+run_set() {
+  local rate=$1
+  shift
+  : >"$work/rows"
+  TIMEFORMAT='%U %S'
+  { time (for f in $sets/$rate/*.wav; do
+      "$program" "$@" --report=csv "$f" "$work/out" | tail -n 1 >>"$work/rows"
+    done) ; } 2>&1 | awk '{print $1 + $2}'
+}
+
+# snr_db of each row, one a line.
+snrs() { cut -d, -f8 "$work/rows"; }
+
+echo "| Format | Level | $(for r in $rates; do printf '%s Hz gain | %s Hz speed | ' $r $r; done)"
+echo "|---|---|$(for r in $rates; do printf -- '---|---|'; done)"
+for format in $formats; do
+  for rate in $rates; do
+    run_set "$rate" "-$format" >/dev/null
+    snrs >"$work/plain-$rate"
+    awk -F, '{s += $4 / $5} END {print s}' "$work/rows" >"$work/seconds-$rate"
+  done
+  for level in $levels; do
+    line="| $format | $level |"
+    for rate in $rates; do
+      cpu=$(run_set "$rate" "-$format" "--search=$level")
+      gain=$(snrs | paste -d' ' - "$work/plain-$rate" | awk '{s += $1 - $2; n++} END {printf "%+.2f", s / n}')
+      speed=$(awk -v s="$(cat "$work/seconds-$rate")" -v c="$cpu" 'BEGIN {printf "%.0f", s / c}')
+      line="$line $gain dB | ${speed}x |"
+    done
+    echo "$line"
+  done
+done

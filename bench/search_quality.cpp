@@ -1,7 +1,8 @@
 // Search quality and speed: for each level, the mean SNR gain of the searched
 // ADPCM and WFM streams over the greedy encoder across the recordings given,
-// and the speed as a multiple of real time at 16 kHz on one core.
-//   korvane_search_quality [--levels A-B] recording.wav ...
+// and the speed as a multiple of real time on one core, in process.
+// --try DEPTH,WIDTH[,ROLLOUT] (repeated) measures lookahead settings instead of levels.
+//   korvane_search_quality [--levels A-B] [--try D,W ...] recording.wav ...
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -36,8 +37,32 @@ int main(int argc, char** argv) {
   int first = 0;
   int last = korvane::kMaxSearchLevel;
   std::vector<Recording> recordings;
+  std::vector<korvane::SearchLevel> tries;
+  std::vector<std::string> names;
   for (int a = 1; a < argc; ++a) {
     const std::string arg = argv[a];
+    if (arg == "--try" && a + 1 < argc) {
+      // look:DEPTH,WIDTH[,COMMIT], beam:BEAM,SPREAD,MERGEBITS[,x] (x: with the extremes)
+      // or both:DEPTH,WIDTH,COMMIT,BEAM,SPREAD,MERGEBITS
+      const std::string spec = argv[++a];
+      unsigned v[6] = {};
+      std::sscanf(spec.c_str() + 5, "%u,%u,%u,%u,%u,%u", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
+      korvane::SearchLevel l{};
+      if (spec.rfind("both:", 0) == 0) {
+        l = korvane::lookahead(v[0], v[1], v[2]);
+        l.beam = v[3];
+        l.spread = v[4];
+        l.mergeBits = v[5];
+        l.extremes = true;
+      } else if (spec.rfind("look:", 0) == 0) {
+        l = korvane::lookahead(v[0], v[1], std::max(v[2], 1u));
+      } else {
+        l = {.beam = v[0], .spread = v[1], .mergeBits = v[2], .extremes = spec.back() == 'x'};
+      }
+      tries.push_back(l);
+      names.push_back(spec);
+      continue;
+    }
     if (arg == "--levels" && a + 1 < argc) {
       const std::string range = argv[++a];
       first = std::atoi(range.c_str());
@@ -60,37 +85,52 @@ int main(int argc, char** argv) {
 
   const Format formats[] = {Format::adpcm4, Format::adpcm3, Format::adpcm2, Format::wfm};
   std::vector<std::vector<double>> greedy(recordings.size());
-  double samples = 0;
+  double seconds = 0;
   for (std::size_t i = 0; i < recordings.size(); ++i) {
-    samples += recordings[i].wave.sampleCount;
+    seconds += recordings[i].wave.sampleCount / double(recordings[i].wave.sampleRate);
     for (const Format f : formats) {
       greedy[i].push_back(snrOf(korvane::encodeStream(f, recordings[i].wave), recordings[i].wave));
     }
   }
 
-  std::printf("%zu recordings, %.1f s of audio\n\n", recordings.size(), samples / 16000.0);
+  std::printf("%zu recordings, %.1f s of audio\n\n", recordings.size(), seconds);
   std::printf(
-      "| Level | Beam | AD4 gain | AD3 gain | AD2 gain | WFM gain | AD4 speed | AD3 speed | AD2 "
-      "speed | WFM speed |\n");
-  std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
-  for (int level = first; level <= last; ++level) {
+      "| Level | AD4 gain | AD3 gain | AD2 gain | WFM gain | AD4 speed | AD3 speed | AD2 speed | "
+      "WFM speed |\n");
+  std::printf("|---|---|---|---|---|---|---|---|---|\n");
+  const korvane::PayloadSearch searches[] = {korvane::searchAdpcm4, korvane::searchAdpcm3,
+                                             korvane::searchAdpcm2, korvane::searchWfm};
+  const int rows = tries.empty() ? last - first + 1 : static_cast<int>(tries.size());
+  for (int row = 0; row < rows; ++row) {
+    const int level = first + row;
     double gain[4] = {};
-    double seconds[4] = {};
+    double spent[4] = {};
     for (std::size_t i = 0; i < recordings.size(); ++i) {
       for (std::size_t f = 0; f < 4; ++f) {
+        const korvane::SearchLevel& settings =
+            tries.empty()
+                ? korvane::searchLevelOf(korvane::factsOf(formats[f]).bitsPerSample, level)
+                : tries[static_cast<std::size_t>(row)];
         const auto start = std::chrono::steady_clock::now();
-        const auto stream = korvane::encodeStream(formats[f], recordings[i].wave, level);
-        seconds[f] +=
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        auto stream = korvane::encodeStream(formats[f], recordings[i].wave, 0);
+        korvane::WaveInfo wave = recordings[i].wave;
+        const std::int32_t seed = korvane::nextSample(wave);
+        const std::size_t payload =
+            korvane::kStreamHeaderBytes + korvane::factsOf(formats[f]).seedBytes;
+        searches[f](wave, seed, std::span(stream).subspan(payload), settings, nullptr);
+        spent[f] += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         gain[f] += snrOf(stream, recordings[i].wave) - greedy[i][f];
       }
     }
-    std::printf("| %d%s | %u |", level, level == korvane::kDefaultSearchLevel ? " (default)" : "",
-                korvane::searchLevelOf(level).beam);
+    if (tries.empty()) {
+      std::printf("| %d%s |", level, level == korvane::kDefaultSearchLevel ? " (default)" : "");
+    } else {
+      std::printf("| %s |", names[static_cast<std::size_t>(row)].c_str());
+    }
     for (const double g : gain)
       std::printf(" %+.2f dB |", g / static_cast<double>(recordings.size()));
-    for (const double s : seconds)
-      std::printf(" %.0fx |", samples / s / 16000.0);
+    for (const double s : spent)
+      std::printf(" %.0fx |", seconds / s);
     std::printf("\n");
     std::fflush(stdout);
   }

@@ -4,14 +4,20 @@
 #include <bit>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "codec/adpcm.h"
 #include "codec/wfm.h"
 #include "encoders/encoders.h"
+#include "search/lookahead.h"
 
 namespace korvane {
 namespace {
+
+std::int32_t clamp16(std::int32_t x) {
+  return std::clamp(x, -32768, 32767);
+}
 
 constexpr std::size_t kBlock = kCodePiece;  // codes decided at a time (whole groups of every width)
 constexpr std::size_t kLookahead = 128;     // samples searched past a block before deciding it
@@ -24,10 +30,6 @@ constexpr unsigned kCostToGoShift = 1;  // the cost to go counts half
 // stay below 2^48 (a span of samples times 2^32 each) and indices below 2^16.
 static_assert(kSpan < (1u << 13));
 static_assert(kMaxBeam * 16 <= (1u << 16));
-
-std::int32_t clamp16(std::int32_t x) {
-  return std::clamp(x, -32768, 32767);
-}
 
 // Squared error of one player output against the input sample.
 std::uint64_t squaredError(std::int32_t sample, std::int32_t played) {
@@ -71,6 +73,7 @@ constexpr auto kMergeShifts = [] {
 template <unsigned Bits>
 struct AdpcmCodec {
   using State = AdpcmState;
+  using Fan = AdpcmFan<Bits>;
   static constexpr unsigned kCodes = 1u << Bits;
   static constexpr unsigned kHalf = kCodes / 2;
   static constexpr bool kHasCostToGo = true;
@@ -100,6 +103,7 @@ struct AdpcmCodec {
 
 struct WfmCodec {
   using State = WfmState;
+  using Fan = WfmFan;
   static constexpr unsigned kCodes = 2;
   static constexpr bool kHasCostToGo = false;
 
@@ -207,8 +211,10 @@ struct Beam {
   Beam(const SearchLevel& level, std::size_t span)
       : width(std::clamp(level.beam, 1u, kMaxBeam)),
         spread(std::min(level.spread, Codec::kCodes - 1)),
-        mergeBits(std::min(level.mergeBits, 15u)) {
-    const std::size_t offers = std::size_t{width} * std::min(2 * spread + 1, Codec::kCodes);
+        mergeBits(std::min(level.mergeBits, 15u)),
+        extremes(level.extremes) {
+    const std::size_t offers =
+        std::size_t{width} * std::min(2 * spread + 1 + (extremes ? 2 : 0), Codec::kCodes);
     current.resize(offers);
     next.resize(offers);
     order.resize(offers);
@@ -245,6 +251,14 @@ struct Beam {
     c.rank = c.cost + (costAt(later, Codec::indexOf(c.state)) >> kCostToGoShift);
   }
 
+  void offer(const Node& from, std::size_t i, unsigned rank, std::int32_t sample16,
+             const CostRow& later, std::uint64_t bound) {
+    Node c{0, 0, from.state, static_cast<std::uint16_t>(i), Codec::codeOfRank(rank)};
+    Codec::apply(c.state, c.code);
+    price(c, from, sample16, later);
+    if (c.rank < bound) store(c);
+  }
+
   void advance(std::int32_t sample, std::size_t t, const CostRow& later) {
     nextCount = 0;
     ++stamp;
@@ -270,11 +284,13 @@ struct Beam {
       const unsigned lo = center > spread ? center - spread : 0;
       const unsigned hi = std::min(center + spread, Codec::kCodes - 1);
       for (unsigned r = lo; r <= hi; ++r) {
-        if (r == center) continue;
-        Node c{0, 0, from.state, static_cast<std::uint16_t>(i), Codec::codeOfRank(r)};
-        Codec::apply(c.state, c.code);
-        price(c, from, sample16, later);
-        if (c.rank < bound) store(c);
+        if (r != center) offer(from, i, r, sample16, later, bound);
+      }
+      // The extreme codes move the step the most: a path that must grow the
+      // step ahead of a peak starts with one.
+      if (extremes) {
+        if (lo > 0) offer(from, i, 0, sample16, later, bound);
+        if (hi < Codec::kCodes - 1) offer(from, i, Codec::kCodes - 1, sample16, later, bound);
       }
     }
     if (nextCount > width) {
@@ -323,6 +339,7 @@ struct Beam {
   unsigned width;
   unsigned spread;
   unsigned mergeBits;
+  bool extremes;
   unsigned tableBits = 0;
   std::uint32_t stamp = 0;
   std::size_t currentCount = 0;
@@ -337,21 +354,34 @@ struct Beam {
   CostToGo togo;
 };
 
-// A search running over one stream, one block at a time.
+// A search running over one stream, one block at a time: the lookahead, the
+// beam or both, and then the codes of the one that did better on the block.
 template <class Codec>
 struct BlockSearch {
   using State = typename Codec::State;
 
   BlockSearch(const SearchLevel& level, const State& start, std::uint32_t codeCount)
-      : beam(level, std::min<std::size_t>(codeCount, kSpan)),
-        window(std::min<std::size_t>(codeCount, kSpan)),
+      : window(std::min<std::size_t>(codeCount, kSpan)),
         decided(std::min<std::size_t>(codeCount, kBlock)),
         left(codeCount),
-        state(start) {}
+        state(start) {
+    if (level.depth > 0) {
+      look.emplace(std::min<unsigned>(level.depth, kLookahead), level.width, level.commit,
+                   level.budget);
+      targets.resize(window.size());
+    }
+    if (level.beam > 0 || !look) {
+      beam.emplace(level, window.size());
+      beamCodes.resize(decided.size());
+    }
+  }
 
-  Beam<Codec> beam;
-  std::vector<std::int32_t> window;  // samples from the first undecided one on
+  std::optional<Lookahead<typename Codec::Fan>> look;
+  std::optional<Beam<Codec>> beam;
+  std::vector<std::int32_t> window;   // samples from the first undecided one on
+  std::vector<std::int32_t> targets;  // the same clamped to 16 bits, for the lookahead
   std::vector<std::uint8_t> decided;
+  std::vector<std::uint8_t> beamCodes;
   std::size_t held = 0;     // samples in window
   std::uint32_t left;       // codes still to decide
   State state;              // after the codes decided so far
@@ -366,12 +396,31 @@ std::span<const std::uint8_t> decideBlock(BlockSearch<Codec>& s, WaveInfo& wave)
   const std::size_t span = std::min<std::size_t>(s.left, kSpan);
   for (; s.held < span; ++s.held)
     s.window[s.held] = nextSample(wave);
-  const std::span<std::uint8_t> codes = std::span(s.decided).first(commit);
-  s.beam.decide(s.state, std::span(s.window).first(span), codes);
-  for (std::size_t t = 0; t < commit; ++t) {
-    Codec::apply(s.state, codes[t]);
-    s.error = addSaturated(s.error, squaredError(s.window[t], Codec::output(s.state)));
+  const std::span<const std::int32_t> samples = std::span(s.window).first(span);
+  std::span<std::uint8_t> codes = std::span(s.decided).first(commit);
+  std::uint64_t error = std::numeric_limits<std::uint64_t>::max();
+  typename Codec::State end = s.state;
+  if (s.look) {
+    std::transform(samples.begin(), samples.end(), s.targets.begin(), clamp16);
+    error = s.look->code(end, std::span(s.targets).first(span), codes);
   }
+  if (s.beam) {
+    const std::span<std::uint8_t> other = std::span(s.beamCodes).first(commit);
+    s.beam->decide(s.state, samples, other);
+    typename Codec::State at = s.state;
+    std::uint64_t beamError = 0;
+    for (std::size_t t = 0; t < commit; ++t) {
+      Codec::apply(at, other[t]);
+      beamError += squaredError(samples[t], Codec::output(at));
+    }
+    if (beamError < error) {
+      error = beamError;
+      end = at;
+      codes = other;
+    }
+  }
+  s.state = end;
+  s.error = addSaturated(s.error, error);
   std::copy(s.window.begin() + static_cast<long>(commit),
             s.window.begin() + static_cast<long>(s.held), s.window.begin());
   s.held -= commit;

@@ -2,24 +2,30 @@
 // player comes closest to the input (least total squared error), instead of
 // choosing each code greedily on its own. The stream format is untouched.
 //
+// Two searches, chosen by level and format:
+//
+// A lookahead (search/lookahead.h): for each sample the next `depth` codes are
+// searched depth first, nearest reconstruction first, with branch and bound,
+// and the first `commit` codes of the cheapest path are kept. Fast, and it
+// finds the steps that must grow a sample or two ahead of a peak.
+//
 // A beam search over whole codec states. Every survivor is a copy of the small
 // state record (ADPCM: predictor and stepIndex; WFM: estimate, step and the
 // three decision bits the next adaptation reads), extended by the codes next to
-// the greedy choice with the codec's own reconstruction step. Paths whose
-// states agree merge, keeping the cheaper: states with the same step and
-// adaptation bits and an estimate within a small fraction of the step are
-// treated as one. The `beam` best survivors go on to the next sample.
+// the greedy choice (and, with `extremes`, the two extreme codes) with the
+// codec's own reconstruction step. Paths whose states agree merge, keeping the
+// cheaper: states with the same step and adaptation bits and an estimate
+// within a small fraction of the step are treated as one. The `beam` best
+// survivors go on to the next sample. For ADPCM the ranking adds a cost to
+// go: for each step index, the least error the rest of the block would cost
+// if the predictor followed the input exactly, found by a backward pass over
+// the block. Codes are decided a block at a time, looking a fixed number of
+// samples past the block. Slow, and the best at the widest settings.
 //
-// For ADPCM the ranking adds a cost to go: for each step index, the least error
-// the rest of the block would cost if the predictor followed the input
-// exactly, found by a backward pass over the block. It keeps paths alive that
-// grow or shrink the step ahead of a change in loudness, whose cost so far
-// alone would have them pruned.
-//
-// Codes are decided a block at a time, looking a fixed number of samples past
-// the block, so memory does not grow with the input. A search that ends worse
-// than the greedy encoder gives way to it: the result is never worse. Errors
-// are always those of the player, which starts from the stored seed sample.
+// Memory does not grow with the input. A search that ends worse than the
+// greedy encoder gives way to it: the result is never worse. Errors are always
+// those of the player, which starts from the stored seed sample. All
+// arithmetic is integer, so every machine writes the same bytes.
 #pragma once
 
 #include <array>
@@ -32,27 +38,81 @@
 namespace korvane {
 
 struct SearchLevel {
-  unsigned beam;       // survivors kept per sample, 1 to kMaxBeam
-  unsigned spread;     // codes tried on each side of the greedy code, by reconstructed value
-  unsigned mergeBits;  // states merge when their estimates agree to step >> mergeBits
+  // The beam search, where beam is above 0.
+  unsigned beam = 0;       // survivors kept per sample, up to kMaxBeam
+  unsigned spread = 0;     // codes tried on each side of the greedy code, by reconstructed value
+  unsigned mergeBits = 0;  // states merge when their estimates agree to step >> mergeBits
+  bool extremes = false;   // the two extreme codes are tried too
+  // The lookahead, where depth is above 0. With both, each block of codes
+  // comes from the one that did better there.
+  unsigned depth = 0;   // samples searched ahead, up to 128
+  unsigned width = 0;   // codes tried at a node, nearest first, besides the two extremes
+  unsigned commit = 1;  // codes kept from each search
+  // Nodes a search may visit a level of depth (0: no limit). Speech needs far
+  // fewer; on clipped and square waves little can be pruned, and the whole
+  // tree would be searched.
+  unsigned budget = 100;
 };
 
 inline constexpr unsigned kMaxBeam = 1024;
 inline constexpr int kDefaultSearchLevel = 5;
 inline constexpr int kMaxSearchLevel = 9;
 
+using SearchLevels = std::array<SearchLevel, kMaxSearchLevel + 1>;
+
+constexpr SearchLevel lookahead(unsigned depth, unsigned width, unsigned commit) {
+  return {.depth = depth, .width = width, .commit = commit};
+}
+// A lookahead and a beam with the extreme codes, block by block.
+constexpr SearchLevel both(SearchLevel look, unsigned beam, unsigned spread, unsigned mergeBits) {
+  look.beam = beam;
+  look.spread = spread;
+  look.mergeBits = mergeBits;
+  look.extremes = true;
+  return look;
+}
+
 // Level 0 is the greedy encoder; higher levels search wider and run slower.
-inline constexpr std::array<SearchLevel, kMaxSearchLevel + 1> kSearchLevels = {{
-    {1, 0, 0},
-    {2, 1, 4},
-    {3, 1, 4},
-    {4, 1, 4},
-    {6, 1, 4},
-    {10, 1, 4},
-    {16, 1, 4},
-    {24, 1, 4},
-    {48, 1, 5},
-    {128, 2, 5},
+// Chosen by measured gain and speed on recorded voice prompts at 8 and 16 kHz
+// and on the bundled recording (bench/search.sh, korvane_search_quality): the
+// lookahead is the faster at every gain it reaches on band-limited speech;
+// the beam gains more on full-band recordings, so the top levels run both.
+inline constexpr SearchLevels kAdpcm4Levels = {{
+    {},
+    lookahead(4, 5, 3),
+    lookahead(4, 5, 2),
+    lookahead(5, 5, 3),
+    lookahead(5, 5, 2),
+    lookahead(6, 5, 3),
+    lookahead(6, 5, 2),
+    lookahead(8, 4, 2),
+    both(lookahead(8, 5, 2), 10, 1, 4),
+    both(lookahead(9, 4, 2), 128, 2, 5),
+}};
+// The 3- and 2-bit codes and WFM adapt slower: deeper and narrower.
+inline constexpr SearchLevels kNarrowLevels = {{
+    {},
+    lookahead(5, 16, 3),
+    lookahead(6, 16, 3),
+    lookahead(8, 3, 3),
+    lookahead(8, 3, 2),
+    lookahead(10, 2, 2),
+    lookahead(12, 2, 3),
+    both(lookahead(12, 2, 3), 10, 1, 4),
+    both(lookahead(12, 2, 3), 24, 1, 4),
+    both(lookahead(12, 2, 3), 128, 2, 5),
+}};
+inline constexpr SearchLevels kWfmLevels = {{
+    {},
+    lookahead(6, 2, 2),
+    lookahead(8, 2, 3),
+    lookahead(8, 2, 2),
+    lookahead(10, 2, 3),
+    lookahead(12, 2, 3),
+    lookahead(12, 2, 2),
+    both(lookahead(12, 2, 2), 10, 1, 4),
+    both(lookahead(12, 2, 2), 24, 1, 4),
+    both(lookahead(12, 2, 2), 128, 2, 5),
 }};
 
 // Samples encoded so far, for a progress display in another thread.
@@ -60,10 +120,13 @@ struct EncodeProgress {
   std::atomic<std::uint64_t> samplesDone{0};
 };
 
-[[nodiscard]] constexpr const SearchLevel& searchLevelOf(int level) {
-  return kSearchLevels[static_cast<std::size_t>(level < 0                 ? 0
-                                                : level > kMaxSearchLevel ? kMaxSearchLevel
-                                                                          : level)];
+// The settings of a level (clamped to 0..kMaxSearchLevel) for the table of
+// a code width: 4, 3, 2 or 1 (WFM) bits.
+[[nodiscard]] constexpr const SearchLevel& searchLevelOf(unsigned bits, int level) {
+  const SearchLevels& levels = bits == 4 ? kAdpcm4Levels : bits == 1 ? kWfmLevels : kNarrowLevels;
+  return levels[static_cast<std::size_t>(level < 0                 ? 0
+                                         : level > kMaxSearchLevel ? kMaxSearchLevel
+                                                                   : level)];
 }
 
 // Payload coders with the greedy coders' contract (encoders/encoders.h);

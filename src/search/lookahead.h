@@ -1,0 +1,296 @@
+// Lookahead search: for every sample, the codes of the next few samples are
+// searched depth first, nearest reconstruction first, with branch and bound,
+// and the first codes of the cheapest path are kept. It runs the player's own
+// steps on copies of the state records.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "codec/adpcm.h"
+#include "codec/wfm.h"
+
+namespace korvane {
+
+[[nodiscard]] inline std::uint64_t squaredDifference(std::int32_t target, std::int32_t played) {
+  const std::int64_t e = std::int64_t{target} - played;
+  return static_cast<std::uint64_t>(e * e);
+}
+
+// By step index: the reconstruction magnitudes and, between each two
+// neighbours, twice the point where the larger becomes the nearer. Generated
+// from the core's table rows.
+template <unsigned Bits>
+struct NearestRow {
+  static constexpr unsigned kHalf = 1u << (Bits - 1);
+  std::array<std::int32_t, kHalf> deltas;
+  std::array<std::int32_t, kHalf> twiceMiddles;  // the last never reached
+};
+
+template <unsigned Bits>
+inline constexpr auto kNearestRows = [] {
+  constexpr unsigned kHalf = NearestRow<Bits>::kHalf;
+  std::array<NearestRow<Bits>, kMaxStepIndex + 1> rows{};
+  for (std::size_t i = 0; i <= kMaxStepIndex; ++i) {
+    for (unsigned m = 0; m < kHalf; ++m) {
+      rows[i].deltas[m] = kMagnitudeRows<Bits>[i].deltas[m];
+      rows[i].twiceMiddles[m] =
+          m + 1 < kHalf ? kMagnitudeRows<Bits>[i].deltas[m] + kMagnitudeRows<Bits>[i].deltas[m + 1]
+                        : 0x7FFFFFFF;
+    }
+  }
+  return rows;
+}();
+
+// The children of one ADPCM state for one target sample, handed out nearest
+// first. Ranked by the value they reconstruct (the largest negative step
+// first) the codes' outputs rise, so after the nearest the next nearest is
+// always the closer of the two neighbours not yet handed out. Values are
+// worked out only as they are needed.
+template <unsigned Bits>
+struct AdpcmFan {
+  using State = AdpcmState;
+  static constexpr unsigned kCodes = 1u << Bits;
+  static constexpr unsigned kHalf = kCodes / 2;
+  static constexpr int kExtremes[2] = {0, kCodes - 1};
+
+  const NearestRow<Bits>* row = nullptr;
+  std::int32_t predictor = 0;
+  std::int32_t target = 0;
+  std::int8_t stepIndex = 0;
+  int first = 0;  // the nearest, until handed out
+  int below = 0;  // next rank down, -1 when none is left
+  int above = 0;  // next rank up, kCodes when none is left
+
+  std::int32_t value(int rank) const {
+    const auto r = static_cast<unsigned>(rank);
+    return r < kHalf ? std::max(predictor - row->deltas[kHalf - 1 - r], -32768)
+                     : std::min(predictor + row->deltas[r - kHalf], 32767);
+  }
+
+  void open(const State& s, std::int32_t x) {
+    row = &kNearestRows<Bits>[static_cast<std::size_t>(s.stepIndex)];
+    predictor = s.predictor;
+    target = x;
+    stepIndex = s.stepIndex;
+    const std::int32_t d = x - s.predictor;
+    const std::int32_t twice = 2 * (d < 0 ? -d : d);
+    unsigned m = 0;
+    for (unsigned j = 0; j + 1 < kHalf; ++j)
+      m += static_cast<unsigned>(twice >= row->twiceMiddles[j]);
+    int nearest = static_cast<int>(d < 0 ? kHalf - 1 - m : kHalf + m);
+    // Against a clamp the smallest step the other way can be nearer.
+    const int across = d < 0 ? static_cast<int>(kHalf) : static_cast<int>(kHalf) - 1;
+    if (squaredDifference(x, value(across)) < squaredDifference(x, value(nearest)))
+      nearest = across;
+    first = nearest;
+    below = nearest - 1;
+    above = nearest + 1;
+    skipEqual(value(nearest));
+  }
+
+  // Codes whose outputs a clamp made equal differ only in the step index
+  // they leave; of such a run only the nearest is tried (and the extreme,
+  // on its own). Without this a clipped signal makes the search explode.
+  void skipEqual(std::int32_t v) {
+    while (below >= 0 && value(below) == v)
+      --below;
+    while (above < static_cast<int>(kCodes) && value(above) == v)
+      ++above;
+  }
+
+  // The rank handed out next, nearest first; -1 once all are out.
+  int next() {
+    if (first >= 0) {
+      const int r = first;
+      first = -1;
+      return r;
+    }
+    const bool hasBelow = below >= 0;
+    const bool hasAbove = above < static_cast<int>(kCodes);
+    if (!hasBelow && !hasAbove) return -1;
+    const int r = !hasAbove || (hasBelow && target - value(below) <= value(above) - target)
+                      ? below--
+                      : above++;
+    skipEqual(value(r));
+    return r;
+  }
+
+  static constexpr std::uint8_t codeOf(int rank) {
+    const auto r = static_cast<unsigned>(rank);
+    return static_cast<std::uint8_t>(r < kHalf ? (kHalf | (kHalf - 1 - r)) : r - kHalf);
+  }
+  std::int32_t output(int rank) const { return value(rank); }
+  State child(int rank) const {
+    return {value(rank),
+            nextStepIndexTable<Bits>()[static_cast<std::size_t>(stepIndex)][codeOf(rank)]};
+  }
+  static void apply(State& s, std::uint8_t code) { reconstructAdpcm<Bits>(s, code); }
+  static std::int32_t outputOf(const State& s) { return s.predictor; }
+};
+
+// The two children of a WFM state, nearest first.
+struct WfmFan {
+  using State = WfmState;
+  static constexpr int kExtremes[2] = {0, 1};
+
+  std::array<State, 2> children{};
+  int order[2] = {0, 1};
+  int handed = 0;
+
+  void open(const State& s, std::int32_t x) {
+    children[0] = children[1] = s;
+    applyWfmDecision(children[0], 0);
+    applyWfmDecision(children[1], 1);
+    const bool downFirst = squaredDifference(x, output(1)) < squaredDifference(x, output(0));
+    order[0] = downFirst ? 1 : 0;
+    order[1] = 1 - order[0];
+    handed = 0;
+  }
+  int next() { return handed < 2 ? order[handed++] : -1; }
+  static constexpr std::uint8_t codeOf(int rank) { return static_cast<std::uint8_t>(rank); }
+  std::int32_t output(int rank) const { return outputOf(children[static_cast<unsigned>(rank)]); }
+  State child(int rank) const { return children[static_cast<unsigned>(rank)]; }
+  static void apply(State& s, std::uint8_t code) { applyWfmDecision(s, code); }
+  static std::int32_t outputOf(const State& s) {
+    return static_cast<std::int32_t>(s.estimate) - 32768;
+  }
+};
+
+// Depth-first search of the next `depth` codes with branch and bound: the
+// children of a node are tried nearest first, so the first descent gives a
+// bound at once, and a child whose error so far reaches the best total ends
+// the node (the ones after it are no nearer). The best path of the sample
+// before, moved on by one code, gives the first bound. At the last level only
+// the nearest code can be the best.
+template <class Fan>
+class Lookahead {
+ public:
+  using State = typename Fan::State;
+
+  // depth: samples searched ahead; width: codes tried at a node, nearest
+  // first, besides the two extremes; commit: codes kept from each search;
+  // budget: nodes one search may visit a level of depth (0: no limit).
+  Lookahead(unsigned depth, unsigned width, unsigned commit, unsigned budget)
+      : depth_(std::max(depth, 1u)),
+        width_(std::max(width, 1u)),
+        commit_(std::clamp(commit, 1u, depth_)),
+        budget_(budget == 0 ? ~0u : budget * depth_),
+        fans_(depth_),
+        path_(depth_),
+        best_(depth_) {}
+
+  unsigned depth() const { return depth_; }
+
+  // Codes codes.size() samples of targets (16-bit samples; more may follow
+  // for the search to look into) from state, which it moves on. Returns the
+  // squared error of the codes.
+  std::uint64_t code(State& state, std::span<const std::int32_t> targets,
+                     std::span<std::uint8_t> codes) {
+    std::uint64_t error = 0;
+    for (std::size_t t = 0; t < codes.size();) {
+      const std::size_t ahead = std::min<std::size_t>(depth_, targets.size() - t);
+      const std::span<const std::uint8_t> path = choose(state, targets.subspan(t, ahead));
+      for (std::size_t j = 0; j < commit_ && t < codes.size(); ++j, ++t) {
+        codes[t] = path[j];
+        Fan::apply(state, codes[t]);
+        error += squaredDifference(targets[t], Fan::outputOf(state));
+      }
+      forget(commit_);
+    }
+    return error;
+  }
+
+ private:
+  // The best path for targets (16-bit samples, 1 to depth of them) from
+  // state s.
+  std::span<const std::uint8_t> choose(const State& s, std::span<const std::int32_t> targets) {
+    targets_ = targets;
+    levels_ = static_cast<unsigned>(targets.size());
+    State at = s;
+    std::uint64_t cost = 0;
+    for (unsigned k = 0; k < levels_; ++k) {
+      if (k + 1 < known_) {
+        best_[k] = best_[k + 1];
+        Fan::apply(at, best_[k]);
+      } else {
+        Fan& fan = fans_[k];
+        fan.open(at, targets[k]);
+        const int r = fan.next();
+        best_[k] = Fan::codeOf(r);
+        at = fan.child(r);
+      }
+      cost += squaredDifference(targets[k], Fan::outputOf(at));
+    }
+    bound_ = cost;
+    nodes_ = 0;
+    search(0, s, 0);
+    known_ = levels_;
+    return std::span(best_).first(levels_);
+  }
+
+  // Drops all but the codes after the first n of the last path.
+  void forget(std::size_t n) {
+    if (n > 1) {
+      const unsigned drop = static_cast<unsigned>(std::min<std::size_t>(n - 1, known_));
+      std::copy(best_.begin() + drop, best_.begin() + known_, best_.begin());
+      known_ -= drop;
+    }
+  }
+
+  void search(unsigned k, const State& s, std::uint64_t cost) {
+    if (++nodes_ > budget_) return;  // keeps the best found so far
+    Fan& fan = fans_[k];
+    fan.open(s, targets_[k]);
+    const std::int32_t target = targets_[k];
+    if (k + 1 == levels_) {
+      const int r = fan.next();
+      const std::uint64_t c = cost + squaredDifference(target, fan.output(r));
+      if (c < bound_) {
+        bound_ = c;
+        path_[k] = Fan::codeOf(r);
+        std::copy_n(path_.begin(), levels_, best_.begin());
+      }
+      return;
+    }
+    unsigned tried = 0;
+    bool seen[2] = {false, false};
+    for (int r = fan.next(); r >= 0 && tried < width_; r = fan.next(), ++tried) {
+      const std::uint64_t c = cost + squaredDifference(target, fan.output(r));
+      if (c >= bound_) return;  // the rest, extremes included, are no nearer
+      seen[0] |= r == Fan::kExtremes[0];
+      seen[1] |= r == Fan::kExtremes[1];
+      visit(k, fan, r, c);
+    }
+    // The extremes move the step the most: always worth a look.
+    for (int e = 0; e < 2; ++e) {
+      const int r = Fan::kExtremes[e];
+      if (seen[e]) continue;
+      const std::uint64_t c = cost + squaredDifference(target, fan.output(r));
+      if (c < bound_) visit(k, fan, r, c);
+    }
+  }
+
+  void visit(unsigned k, const Fan& fan, int r, std::uint64_t c) {
+    path_[k] = Fan::codeOf(r);
+    search(k + 1, fan.child(r), c);
+  }
+
+  unsigned depth_;
+  unsigned width_;
+  unsigned commit_;
+  unsigned budget_;
+  unsigned nodes_ = 0;
+  std::vector<Fan> fans_;
+  std::vector<std::uint8_t> path_;
+  std::vector<std::uint8_t> best_;
+  std::span<const std::int32_t> targets_;
+  unsigned levels_ = 0;
+  unsigned known_ = 0;  // codes of best_ that hold the last search's path
+  std::uint64_t bound_ = 0;
+};
+
+}  // namespace korvane
