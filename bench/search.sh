@@ -31,11 +31,11 @@ while [ $# -gt 0 ]; do
   shift
 done
 sounds=/usr/share/asterisk/sounds/en_US_f_Allison
-if [ -n "$install" ] && { [ ! -d $sounds ] || ! command -v sox >/dev/null; }; then
-  install_debian asterisk-core-sounds-en-wav sox
+if [ -n "$install" ] && { [ ! -d $sounds ] || ! command -v sox >/dev/null || ! command -v python3 >/dev/null; }; then
+  install_debian asterisk-core-sounds-en-wav sox python3
 fi
-[ -d $sounds ] && command -v sox >/dev/null || {
-  echo "search.sh: needs asterisk-core-sounds-en-wav and sox (run with --install)" >&2; exit 1; }
+[ -d $sounds ] && command -v sox >/dev/null && command -v python3 >/dev/null || {
+  echo "search.sh: needs asterisk-core-sounds-en-wav, sox and python3 (run with --install)" >&2; exit 1; }
 if [ -z "$program" ]; then
   cmake --preset release >/dev/null
   cmake --build --preset release --target korvane >/dev/null
@@ -57,16 +57,30 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Runs one command line per prompt of a set; prints "cpu-seconds" and leaves
-# the CSV rows in $work/rows.
+# Runs one command line per prompt of a set; prints the CPU seconds (user +
+# system, from the kernel's accounting of each korvane process alone) and
+# leaves their CSV rows in $work/rows.
 run_set() {
   local rate=$1
   shift
-  : >"$work/rows"
-  TIMEFORMAT='%U %S'
-  { time (for f in $sets/$rate/*.wav; do
-      "$program" "$@" --report=csv "$f" "$work/out" | tail -n 1 >>"$work/rows"
-    done) ; } 2>&1 | awk '{print $1 + $2}'
+  python3 - "$work" "$program" "$@" $sets/$rate/*.wav <<'PY'
+import os, subprocess, sys
+work, program = sys.argv[1], sys.argv[2]
+args = [a for a in sys.argv[3:] if not a.endswith('.wav')]
+files = [a for a in sys.argv[3:] if a.endswith('.wav')]
+cpu = 0.0
+with open(work + '/rows', 'w') as rows:
+    for f in files:
+        p = subprocess.Popen([program] + args + ['--report=csv', f, work + '/out'],
+                             stdout=subprocess.PIPE)
+        out = p.stdout.read().decode()
+        _, status, usage = os.wait4(p.pid, 0)
+        if status != 0:
+            sys.exit('search.sh: korvane failed on ' + f)
+        cpu += usage.ru_utime + usage.ru_stime
+        rows.write(out.splitlines()[-1] + '\n')
+print(cpu)
+PY
 }
 
 # snr_db of each row, one a line.

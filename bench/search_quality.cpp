@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   for (int a = 1; a < argc; ++a) {
     const std::string arg = argv[a];
     if (arg == "--try" && a + 1 < argc) {
-      // look:DEPTH,WIDTH[,COMMIT], beam:BEAM,SPREAD,MERGEBITS[,x] (x: with the extremes)
+      // look:DEPTH,WIDTH[,COMMIT[,BUDGET]], beam:BEAM,SPREAD,MERGEBITS[,x] (x: with the extremes)
       // or both:DEPTH,WIDTH,COMMIT,BEAM,SPREAD,MERGEBITS
       const std::string spec = argv[++a];
       unsigned v[6] = {};
@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
         l.extremes = true;
       } else if (spec.rfind("look:", 0) == 0) {
         l = korvane::lookahead(v[0], v[1], std::max(v[2], 1u));
+        if (v[3] > 0) l.budget = v[3];
       } else {
         l = {.beam = v[0], .spread = v[1], .mergeBits = v[2], .extremes = spec.back() == 'x'};
       }

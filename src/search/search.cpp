@@ -33,14 +33,7 @@ static_assert(kMaxBeam * 16 <= (1u << 16));
 
 // Squared error of one player output against the input sample.
 std::uint64_t squaredError(std::int32_t sample, std::int32_t played) {
-  const std::int64_t e = std::int64_t{clamp16(sample)} - played;
-  return static_cast<std::uint64_t>(e * e);
-}
-
-// The same against an input sample already clamped to 16 bits.
-std::uint64_t squaredErrorOf16(std::int32_t sample16, std::int32_t played) {
-  const std::int64_t e = std::int64_t{sample16} - played;
-  return static_cast<std::uint64_t>(e * e);
+  return squaredDifference(clamp16(sample), played);
 }
 
 std::uint64_t addSaturated(std::uint64_t a, std::uint64_t b) {
@@ -187,7 +180,8 @@ void computeCostToGo(std::int32_t first, std::span<const std::int32_t> samples, 
 }
 
 // The survivors of one sample. Each advance extends every survivor by the
-// greedy code and its neighbours in value, merges candidates that reach the
+// greedy code and its neighbours in value (and the two extreme codes, where
+// the level says so), merges candidates that reach the
 // same state (a hash table on the merge key), and keeps the `width` best by
 // cost plus cost to go. A neighbour that ranks behind every survivor's greedy
 // child cannot be among the best and is dropped before it is stored.
@@ -247,7 +241,7 @@ struct Beam {
 
   // Prices a candidate whose state has been moved on from its parent's.
   static void price(Node& c, const Node& from, std::int32_t sample16, const CostRow& later) {
-    c.cost = from.cost + squaredErrorOf16(sample16, Codec::output(c.state));
+    c.cost = from.cost + squaredDifference(sample16, Codec::output(c.state));
     c.rank = c.cost + (costAt(later, Codec::indexOf(c.state)) >> kCostToGoShift);
   }
 

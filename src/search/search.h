@@ -60,8 +60,9 @@ inline constexpr int kMaxSearchLevel = 9;
 
 using SearchLevels = std::array<SearchLevel, kMaxSearchLevel + 1>;
 
-constexpr SearchLevel lookahead(unsigned depth, unsigned width, unsigned commit) {
-  return {.depth = depth, .width = width, .commit = commit};
+constexpr SearchLevel lookahead(unsigned depth, unsigned width, unsigned commit,
+                                unsigned budget = 100) {
+  return {.depth = depth, .width = width, .commit = commit, .budget = budget};
 }
 // A lookahead and a beam with the extreme codes, block by block.
 constexpr SearchLevel both(SearchLevel look, unsigned beam, unsigned spread, unsigned mergeBits) {
@@ -84,10 +85,10 @@ inline constexpr SearchLevels kAdpcm4Levels = {{
     lookahead(5, 5, 3),
     lookahead(5, 5, 2),
     lookahead(6, 5, 3),
-    lookahead(6, 5, 2),
-    lookahead(8, 4, 2),
-    both(lookahead(8, 5, 2), 10, 1, 4),
-    both(lookahead(9, 4, 2), 128, 2, 5),
+    lookahead(6, 5, 2, 300),
+    lookahead(7, 5, 2, 300),
+    lookahead(8, 5, 2, 300),
+    both(lookahead(9, 4, 2, 300), 128, 2, 5),
 }};
 // The 3- and 2-bit codes and WFM adapt slower: deeper and narrower.
 inline constexpr SearchLevels kNarrowLevels = {{
@@ -96,7 +97,7 @@ inline constexpr SearchLevels kNarrowLevels = {{
     lookahead(6, 16, 3),
     lookahead(8, 3, 3),
     lookahead(8, 3, 2),
-    lookahead(10, 2, 2),
+    lookahead(10, 2, 3),
     lookahead(12, 2, 3),
     both(lookahead(12, 2, 3), 10, 1, 4),
     both(lookahead(12, 2, 3), 24, 1, 4),
