@@ -52,7 +52,8 @@ void encodeStreamInto(Format format, WaveInfo wave, std::span<std::uint8_t> all,
   storeSeed(format, seed, &all[kStreamHeaderBytes]);
   const std::span<std::uint8_t> payload = all.subspan(kStreamHeaderBytes + facts.seedBytes);
   if (isSearched(format, searchLevel)) {
-    codersOf(format).search(wave, seed, payload, searchLevelOf(facts.bitsPerSample, searchLevel), progress);
+    codersOf(format).search(wave, seed, payload, searchLevelOf(facts.bitsPerSample, searchLevel),
+                            progress);
   } else {
     codersOf(format).greedy(wave, seed, payload);
   }
