@@ -44,24 +44,24 @@ int main(int argc, char** argv) {
     if (arg == "--try" && a + 1 < argc) {
       // look:DEPTH,WIDTH[,COMMIT[,BUDGET]], beam:BEAM,SPREAD,MERGEBITS[,x] (x: with the extremes)
       // or both:DEPTH,WIDTH,COMMIT,BEAM,SPREAD,MERGEBITS
-      const std::string spec = argv[++a];
+      const std::string setting = argv[++a];
       unsigned v[6] = {};
-      std::sscanf(spec.c_str() + 5, "%u,%u,%u,%u,%u,%u", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
+      std::sscanf(setting.c_str() + 5, "%u,%u,%u,%u,%u,%u", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
       korvane::SearchLevel l{};
-      if (spec.rfind("both:", 0) == 0) {
+      if (setting.rfind("both:", 0) == 0) {
         l = korvane::lookahead(v[0], v[1], v[2]);
         l.beam = v[3];
         l.spread = v[4];
         l.mergeBits = v[5];
         l.extremes = true;
-      } else if (spec.rfind("look:", 0) == 0) {
+      } else if (setting.rfind("look:", 0) == 0) {
         l = korvane::lookahead(v[0], v[1], std::max(v[2], 1u));
         if (v[3] > 0) l.budget = v[3];
       } else {
-        l = {.beam = v[0], .spread = v[1], .mergeBits = v[2], .extremes = spec.back() == 'x'};
+        l = {.beam = v[0], .spread = v[1], .mergeBits = v[2], .extremes = setting.back() == 'x'};
       }
       tries.push_back(l);
-      names.push_back(spec);
+      names.push_back(setting);
       continue;
     }
     if (arg == "--levels" && a + 1 < argc) {

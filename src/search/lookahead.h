@@ -183,8 +183,6 @@ class Lookahead {
         path_(depth_),
         best_(depth_) {}
 
-  unsigned depth() const { return depth_; }
-
   // Codes codes.size() samples of targets (16-bit samples; more may follow
   // for the search to look into) from state, which it moves on. Returns the
   // squared error of the codes.

@@ -84,7 +84,7 @@ inline constexpr SearchLevels kAdpcm4Levels = {{
     lookahead(4, 5, 2),
     lookahead(5, 5, 3),
     lookahead(5, 5, 2),
-    lookahead(6, 5, 3),
+    lookahead(6, 4, 2),
     lookahead(6, 5, 2, 300),
     lookahead(7, 5, 2, 300),
     lookahead(8, 5, 2, 300),
