@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
       // or both:DEPTH,WIDTH,COMMIT,BEAM,SPREAD,MERGEBITS
       const std::string setting = argv[++a];
       unsigned v[6] = {};
-      std::sscanf(setting.c_str() + 5, "%u,%u,%u,%u,%u,%u", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
+      std::sscanf(setting.c_str() + 5, "%u,%u,%u,%u,%u,%u", &v[0], &v[1], &v[2], &v[3], &v[4],
+                  &v[5]);
       korvane::SearchLevel l{};
       if (setting.rfind("both:", 0) == 0) {
         l = korvane::lookahead(v[0], v[1], v[2]);
