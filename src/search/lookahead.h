@@ -20,27 +20,15 @@ namespace korvane {
   return static_cast<std::uint64_t>(e * e);
 }
 
-// By step index: the reconstruction magnitudes and, between each two
-// neighbours, twice the point where the larger becomes the nearer. Generated
-// from the core's table rows.
+// By step index, between each two neighbouring reconstruction magnitudes of
+// the core's table rows, twice the point where the larger becomes the nearer.
 template <unsigned Bits>
-struct NearestRow {
-  static constexpr unsigned kHalf = 1u << (Bits - 1);
-  std::array<std::int32_t, kHalf> deltas;
-  std::array<std::int32_t, kHalf> twiceMiddles;  // the last never reached
-};
-
-template <unsigned Bits>
-inline constexpr auto kNearestRows = [] {
-  constexpr unsigned kHalf = NearestRow<Bits>::kHalf;
-  std::array<NearestRow<Bits>, kMaxStepIndex + 1> rows{};
+inline constexpr auto kTwiceMiddles = [] {
+  constexpr unsigned kHalf = 1u << (Bits - 1);
+  std::array<std::array<std::int32_t, kHalf - 1>, kMaxStepIndex + 1> rows{};
   for (std::size_t i = 0; i <= kMaxStepIndex; ++i) {
-    for (unsigned m = 0; m < kHalf; ++m) {
-      rows[i].deltas[m] = kMagnitudeRows<Bits>[i].deltas[m];
-      rows[i].twiceMiddles[m] =
-          m + 1 < kHalf ? kMagnitudeRows<Bits>[i].deltas[m] + kMagnitudeRows<Bits>[i].deltas[m + 1]
-                        : 0x7FFFFFFF;
-    }
+    for (unsigned m = 0; m + 1 < kHalf; ++m)
+      rows[i][m] = kMagnitudeRows<Bits>[i].deltas[m] + kMagnitudeRows<Bits>[i].deltas[m + 1];
   }
   return rows;
 }();
@@ -57,7 +45,7 @@ struct AdpcmFan {
   static constexpr unsigned kHalf = kCodes / 2;
   static constexpr int kExtremes[2] = {0, kCodes - 1};
 
-  const NearestRow<Bits>* row = nullptr;
+  const MagnitudeRow<Bits>* row = nullptr;
   std::int32_t predictor = 0;
   std::int32_t target = 0;
   std::int8_t stepIndex = 0;
@@ -72,15 +60,16 @@ struct AdpcmFan {
   }
 
   void open(const State& s, std::int32_t x) {
-    row = &kNearestRows<Bits>[static_cast<std::size_t>(s.stepIndex)];
+    const auto index = static_cast<std::size_t>(s.stepIndex);
+    row = &kMagnitudeRows<Bits>[index];
     predictor = s.predictor;
     target = x;
     stepIndex = s.stepIndex;
     const std::int32_t d = x - s.predictor;
     const std::int32_t twice = 2 * (d < 0 ? -d : d);
     unsigned m = 0;
-    for (unsigned j = 0; j + 1 < kHalf; ++j)
-      m += static_cast<unsigned>(twice >= row->twiceMiddles[j]);
+    for (const std::int32_t middle : kTwiceMiddles<Bits>[index])
+      m += static_cast<unsigned>(twice >= middle);
     int nearest = static_cast<int>(d < 0 ? kHalf - 1 - m : kHalf + m);
     // Against a clamp the smallest step the other way can be nearer.
     const int across = d < 0 ? static_cast<int>(kHalf) : static_cast<int>(kHalf) - 1;

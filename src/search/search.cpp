@@ -169,9 +169,8 @@ void computeCostToGo(std::int32_t first, std::span<const std::int32_t> samples, 
       const unsigned m = magnitudeAdpcm<Bits>(kMagnitudeRows<Bits>[i], a);
       std::uint64_t best = std::numeric_limits<std::uint64_t>::max();
       for (unsigned k = m > 0 ? m - 1 : 0; k <= m + 1 && k < kMagnitudes; ++k) {
-        const std::int64_t e = a - reachFromZero<Bits>(i, k);
         best = std::min(best,
-                        static_cast<std::uint64_t>(e * e) +
+                        squaredDifference(a, reachFromZero<Bits>(i, k)) +
                             costAt(later, static_cast<unsigned>(nextStepIndexTable<Bits>()[i][k])));
       }
       here[b] = best;
