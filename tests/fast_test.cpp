@@ -9,6 +9,7 @@
 #include "decoder/decoder.h"
 #include "encoders/encoders.h"
 #include "fast/fast_adpcm.h"
+#include "fast/parts.h"
 #include "support.h"
 
 namespace korvane {
@@ -43,6 +44,18 @@ std::vector<std::int32_t> signalOf(int kind, std::size_t n, std::uint32_t seed) 
   }
 }
 
+// x as a file of bits-bit samples.
+Bytes waveOf(const std::vector<std::int32_t>& x, int bits) {
+  Bytes data;
+  for (const std::int32_t s : x) {
+    const std::int32_t v = s >> (16 - std::min(bits, 16));
+    if (bits == 8) data.push_back(static_cast<std::uint8_t>(v + 128));
+    for (int b = 0; bits > 8 && b < bits / 8; ++b)
+      data.push_back(static_cast<std::uint8_t>((bits == 24 ? s << 8 : s) >> (8 * b)));
+  }
+  return test::makeWave(data, static_cast<std::uint16_t>(bits), 16000);
+}
+
 // The payload of every path for one file, against the serial coder's.
 template <unsigned Bits>
 void expectSameBytes(const Bytes& file, std::size_t chunk) {
@@ -54,7 +67,7 @@ void expectSameBytes(const Bytes& file, std::size_t chunk) {
   Bytes serial(length, 0xA5);
   kAdpcmCoder<Bits>(wave, seed, serial);
   Bytes lanes(length, 0xA5);
-  encodeAdpcmPlanned<Bits>(wave, seed, lanes, {CoderPath::avx512, chunk});
+  encodeAdpcmPlanned<Bits>(wave, {seed, 0}, lanes, {CoderPath::avx512, chunk});
   ASSERT_EQ(lanes, serial) << Bits << "-bit, chunk " << chunk;
 }
 
@@ -67,15 +80,7 @@ TEST(LaneCoder, WritesTheSerialCodersBytes) {
         SCOPED_TRACE(testing::Message() << "signal " << kind << ", " << bits << "-bit input");
         // From two windows up, at every offset a window can end on.
         const std::size_t n = 2 * chunk * 32 + random() % (3 * chunk * 32);
-        const std::vector<std::int32_t> x = signalOf(kind, n, static_cast<std::uint32_t>(n));
-        Bytes data;
-        for (const std::int32_t s : x) {
-          const std::int32_t v = s >> (16 - std::min(bits, 16));
-          if (bits == 8) data.push_back(static_cast<std::uint8_t>(v + 128));
-          for (int b = 0; bits > 8 && b < bits / 8; ++b)
-            data.push_back(static_cast<std::uint8_t>((bits == 24 ? s << 8 : s) >> (8 * b)));
-        }
-        const Bytes file = test::makeWave(data, static_cast<std::uint16_t>(bits), 16000);
+        const Bytes file = waveOf(signalOf(kind, n, static_cast<std::uint32_t>(n)), bits);
         expectSameBytes<4>(file, chunk);
         expectSameBytes<3>(file, chunk);
         expectSameBytes<2>(file, chunk);
@@ -102,6 +107,40 @@ TEST(LaneCoder, LongSpeechThroughEveryWidth) {
     if (format == Format::adpcm3) kAdpcmCoder<3>(again, seed, payload);
     if (format == Format::adpcm2) kAdpcmCoder<2>(again, seed, payload);
     EXPECT_EQ(fast, serial) << factsOf(format).name;
+  }
+}
+
+// Coded in two parts on two threads, every greedy format writes the bytes of
+// one coder run from the seed: where the runs meet at once, late, or never
+// within the samples allowed (the rest then coded again), at odd lengths.
+TEST(PartCoder, WritesTheOneRunsBytes) {
+  const struct {
+    Format format;
+    PayloadCoder serial;
+  } formats[] = {{Format::adpcm4, encodeAdpcm4},
+                 {Format::adpcm3, encodeAdpcm3},
+                 {Format::adpcm2, encodeAdpcm2},
+                 {Format::wfm, encodeWfm}};
+  std::mt19937 random(5);
+  for (int kind = 0; kind < 6; ++kind) {
+    for (const int bits : {16, 8, 24}) {
+      const std::size_t n = 300 + random() % 30000;
+      const Bytes file = waveOf(signalOf(kind, n, static_cast<std::uint32_t>(n)), bits);
+      WaveInfo wave;
+      ASSERT_EQ(readWaveInfo(file, wave), WaveError::none);
+      const std::int32_t seed = nextSample(wave);
+      for (const auto& [format, serialCoder] : formats) {
+        const auto length = static_cast<std::size_t>(streamLength(format, wave.sampleCount));
+        Bytes serial(length, 0xA5);
+        serialCoder(wave, seed, serial);
+        for (const std::uint64_t within : {64u, 640u, 1u << 20}) {
+          Bytes parts(length, 0xA5);
+          encodeGreedyInParts(format, wave, seed, parts, {2, 256, within});
+          EXPECT_EQ(parts, serial) << factsOf(format).name << ", signal " << kind << ", " << bits
+                                   << "-bit, " << n << " samples, meeting within " << within;
+        }
+      }
+    }
   }
 }
 

@@ -97,7 +97,7 @@ void encodeWithProgress(Console& console, const Conversion& c, const WaveInfo& w
   const int level = c.options.searchLevel;
   const Format format = c.command.format;
   if (!isSearched(format, level) || !console.showProgress) {
-    encodeStreamInto(format, wave, out, level);
+    encodeStreamInto(format, wave, out, level, nullptr, c.options.preparation.threads);
     return;
   }
   EncodeProgress progress;

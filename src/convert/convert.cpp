@@ -3,22 +3,22 @@
 #include <array>
 
 #include "encoders/encoders.h"
-#include "fast/fast_adpcm.h"
+#include "fast/parts.h"
 
 namespace korvane {
 namespace {
 
 struct Coders {
-  PayloadCoder greedy;
+  PayloadCoder greedy;   // null where the greedy coder runs in parts (fast/parts.h)
   PayloadSearch search;  // null where there is nothing to search
 };
 
 // Indexed by Format.
 constexpr std::array<Coders, kFormatCount> kCoders = {{
-    {encodeAdpcm4Fast, searchAdpcm4},
-    {encodeAdpcm3Fast, searchAdpcm3},
-    {encodeAdpcm2, searchAdpcm2},  // its lanes meet too late to pay: see fast/fast_adpcm.h
-    {encodeWfm, searchWfm},
+    {nullptr, searchAdpcm4},
+    {nullptr, searchAdpcm3},
+    {nullptr, searchAdpcm2},
+    {nullptr, searchWfm},
     {encodePcm16, nullptr},
     {encodePcm12, nullptr},
     {encodePcm8, nullptr},
@@ -43,7 +43,7 @@ std::vector<std::uint8_t> encodeStream(Format format, WaveInfo wave, int searchL
 }
 
 void encodeStreamInto(Format format, WaveInfo wave, std::span<std::uint8_t> all, int searchLevel,
-                      EncodeProgress* progress) {
+                      EncodeProgress* progress, unsigned threads) {
   const FormatFacts& facts = factsOf(format);
   storeStreamHeader(
       {facts.formatCode, wave.sampleCount - facts.countBelowN, halfRateOf(wave.sampleRate)},
@@ -54,8 +54,10 @@ void encodeStreamInto(Format format, WaveInfo wave, std::span<std::uint8_t> all,
   if (isSearched(format, searchLevel)) {
     codersOf(format).search(wave, seed, payload, searchLevelOf(facts.bitsPerSample, searchLevel),
                             progress);
-  } else {
+  } else if (codersOf(format).greedy != nullptr) {
     codersOf(format).greedy(wave, seed, payload);
+  } else {
+    encodeGreedyInParts(format, wave, seed, payload, {threads});
   }
 }
 

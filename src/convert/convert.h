@@ -19,9 +19,11 @@ namespace korvane {
 // Builds the whole stream for an accepted, unread wave (sampleCount >= 1)
 // into stream, which must be streamLength(format, wave.sampleCount) bytes;
 // every byte of it is written. progress, when given, counts the samples a
-// search has coded.
+// search has coded; a long input's greedy coder may use up to `threads`
+// threads (the bytes are the same for any count).
 void encodeStreamInto(Format format, WaveInfo wave, std::span<std::uint8_t> stream,
-                      int searchLevel = 0, EncodeProgress* progress = nullptr);
+                      int searchLevel = 0, EncodeProgress* progress = nullptr,
+                      unsigned threads = 1);
 
 // The same, into a buffer of its own.
 [[nodiscard]] std::vector<std::uint8_t> encodeStream(Format format, WaveInfo wave,

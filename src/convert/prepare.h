@@ -16,7 +16,7 @@ struct Preparation {
   double gainDb = 0;          // added first
   bool normalize = false;     // then the peak brought to normalizeDbfs
   double normalizeDbfs = -1;  // relative to full scale, 32768
-  unsigned threads = 1;       // for the resampler
+  unsigned threads = 1;       // for the resampler (and the greedy coders)
 };
 
 struct Prepared {

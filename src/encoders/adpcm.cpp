@@ -3,11 +3,10 @@
 #include "encoders/encoders.h"
 
 namespace korvane {
-namespace {
 
 template <unsigned Bits>
-void encodeAdpcm(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload) {
-  AdpcmState state{seed, 0};
+AdpcmState encodeAdpcmFrom(const WaveInfo& wave, AdpcmState state,
+                           std::span<std::uint8_t> payload) {
   std::array<std::uint8_t, kCodePiece> codes;
   std::uint8_t* out = payload.data();
   SamplePieces pieces(wave);
@@ -16,20 +15,23 @@ void encodeAdpcm(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t
       codes[i] = quantizeAdpcm<Bits>(state, samples[i]);
     out = packCodes<kAdpcmCodes<Bits>>(std::span(codes).first(samples.size()), out);
   }
+  return state;
 }
 
-}  // namespace
+template AdpcmState encodeAdpcmFrom<4>(const WaveInfo&, AdpcmState, std::span<std::uint8_t>);
+template AdpcmState encodeAdpcmFrom<3>(const WaveInfo&, AdpcmState, std::span<std::uint8_t>);
+template AdpcmState encodeAdpcmFrom<2>(const WaveInfo&, AdpcmState, std::span<std::uint8_t>);
 
 void encodeAdpcm4(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload) {
-  encodeAdpcm<4>(wave, seed, payload);
+  encodeAdpcmFrom<4>(wave, {seed, 0}, payload);
 }
 
 void encodeAdpcm3(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload) {
-  encodeAdpcm<3>(wave, seed, payload);
+  encodeAdpcmFrom<3>(wave, {seed, 0}, payload);
 }
 
 void encodeAdpcm2(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload) {
-  encodeAdpcm<2>(wave, seed, payload);
+  encodeAdpcmFrom<2>(wave, {seed, 0}, payload);
 }
 
 }  // namespace korvane

@@ -11,6 +11,7 @@
 #include <span>
 
 #include "codec/adpcm.h"
+#include "codec/wfm.h"
 #include "wav/wave_reader.h"
 
 namespace korvane {
@@ -25,6 +26,13 @@ void encodeWfm(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> 
 void encodePcm16(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload);
 void encodePcm12(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload);
 void encodePcm8(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload);
+
+// The same coders from any state: they code the sampleCount - 1 samples after
+// the cursor, as if the sample before were a seed that left state, and return
+// the state after the last. A long input is coded in parts this way.
+template <unsigned Bits>
+AdpcmState encodeAdpcmFrom(const WaveInfo& wave, AdpcmState state, std::span<std::uint8_t> payload);
+WfmState encodeWfmFrom(const WaveInfo& wave, WfmState state, std::span<std::uint8_t> payload);
 
 template <unsigned Bits>
 inline constexpr PayloadCoder kAdpcmCoder = Bits == 4   ? encodeAdpcm4

@@ -4,8 +4,7 @@
 
 namespace korvane {
 
-void encodeWfm(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload) {
-  WfmState state = seedWfm(seed);
+WfmState encodeWfmFrom(const WaveInfo& wave, WfmState state, std::span<std::uint8_t> payload) {
   std::uint8_t history = 0;
   std::array<std::uint8_t, kCodePiece> decisions;
   std::uint8_t* out = payload.data();
@@ -15,6 +14,11 @@ void encodeWfm(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> 
       decisions[i] = static_cast<std::uint8_t>(quantizeWfm(state, offsetForm(samples[i])));
     out = packWfm(std::span(decisions).first(samples.size()), out, history);
   }
+  return state;
+}
+
+void encodeWfm(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload) {
+  encodeWfmFrom(wave, seedWfm(seed), payload);
 }
 
 }  // namespace korvane

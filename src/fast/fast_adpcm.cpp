@@ -23,18 +23,6 @@ constexpr std::size_t kChunkLength = Bits == 4   ? 4096
 // window in which fewer of its chunks than this met their guessed runs.
 constexpr std::size_t kFewestMeetings = kLaneCount / 4;
 
-// The guessed state at a chunk's start: the sample before it as predictor.
-// The 2-bit index moves by -3 or +5, both 5 mod 8, so between clamps it keeps
-// the class 5k mod 8 after k codes; a guess of another class would never meet.
-template <unsigned Bits>
-AdpcmState guessAt(std::int32_t previous, std::uint64_t codesBefore) {
-  const std::int32_t predictor = std::clamp(previous, -32768, 32767);
-  if constexpr (Bits == 2) {
-    return {predictor, static_cast<std::int8_t>(40 + 5 * codesBefore % 8)};
-  }
-  return {predictor, 0};
-}
-
 template <unsigned Bits>
 struct Speculation {
   explicit Speculation(std::size_t chunkLength)
@@ -58,7 +46,8 @@ struct Speculation {
     run.tables = &kVectorTables<Bits>;
     for (std::size_t j = 0; j < kLaneCount; ++j) {
       const std::size_t base = j * chunk;
-      const AdpcmState start = j == 0 ? state : guessAt<Bits>(x[base - 1], codesBefore + base);
+      const AdpcmState start =
+          j == 0 ? state : guessAdpcmState<Bits>(x[base - 1], codesBefore + base);
       run.startPredictors[j] = start.predictor;
       run.startIndices[j] = start.stepIndex;
     }
@@ -123,19 +112,18 @@ CoderPath bestCoderPath() {
 }
 
 template <unsigned Bits>
-void encodeAdpcmPlanned(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
-                        const LanePlan& plan) {
+AdpcmState encodeAdpcmPlanned(const WaveInfo& wave, AdpcmState start,
+                              std::span<std::uint8_t> payload, const LanePlan& plan) {
   const std::size_t chunk = plan.chunkLength != 0 ? plan.chunkLength : kChunkLength<Bits>;
   const std::uint64_t total = wave.sampleCount - 1;
   // Short inputs gain nothing: the serial coder is as fast on them.
   if (plan.path == CoderPath::serial || total < 2 * chunk * kLaneCount) {
-    kAdpcmCoder<Bits>(wave, seed, payload);
-    return;
+    return encodeAdpcmFrom<Bits>(wave, start, payload);
   }
   Speculation<Bits> s(chunk);
   std::vector<std::uint8_t> codes(s.window);
   WaveInfo reader = wave;
-  AdpcmState state{seed, 0};
+  AdpcmState state = start;
   std::uint8_t* out = payload.data();
   bool speculating = true;
   for (std::uint64_t done = 0; done < total;) {
@@ -150,21 +138,14 @@ void encodeAdpcmPlanned(const WaveInfo& wave, std::int32_t seed, std::span<std::
     out = packCodes<kAdpcmCodes<Bits>>(std::span(codes).first(n), out);
     done += n;
   }
+  return state;
 }
 
-template void encodeAdpcmPlanned<4>(const WaveInfo&, std::int32_t, std::span<std::uint8_t>,
-                                    const LanePlan&);
-template void encodeAdpcmPlanned<3>(const WaveInfo&, std::int32_t, std::span<std::uint8_t>,
-                                    const LanePlan&);
-template void encodeAdpcmPlanned<2>(const WaveInfo&, std::int32_t, std::span<std::uint8_t>,
-                                    const LanePlan&);
-
-void encodeAdpcm4Fast(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload) {
-  encodeAdpcmPlanned<4>(wave, seed, payload, LanePlan{});
-}
-
-void encodeAdpcm3Fast(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload) {
-  encodeAdpcmPlanned<3>(wave, seed, payload, LanePlan{});
-}
+template AdpcmState encodeAdpcmPlanned<4>(const WaveInfo&, AdpcmState, std::span<std::uint8_t>,
+                                          const LanePlan&);
+template AdpcmState encodeAdpcmPlanned<3>(const WaveInfo&, AdpcmState, std::span<std::uint8_t>,
+                                          const LanePlan&);
+template AdpcmState encodeAdpcmPlanned<2>(const WaveInfo&, AdpcmState, std::span<std::uint8_t>,
+                                          const LanePlan&);
 
 }  // namespace korvane

@@ -9,10 +9,12 @@
 // mostly do not meet ends the guessing. The bytes are the serial coder's.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
+#include "codec/adpcm.h"
 #include "wav/wave_reader.h"
 
 namespace korvane {
@@ -32,15 +34,25 @@ struct LanePlan {
   std::size_t chunkLength = 0;
 };
 
+// The guessed state at a chunk's start: the sample before it as predictor.
+// The 2-bit index moves by -3 or +5, both 5 mod 8, so between clamps it keeps
+// the class 5k mod 8 after k codes; a guess of another class would never meet.
 template <unsigned Bits>
-void encodeAdpcmPlanned(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
-                        const LanePlan& plan);
+AdpcmState guessAdpcmState(std::int32_t previous, std::uint64_t codesBefore) {
+  const std::int32_t predictor = std::clamp(previous, -32768, 32767);
+  if constexpr (Bits == 2) {
+    return {predictor, static_cast<std::int8_t>(40 + 5 * codesBefore % 8)};
+  }
+  return {predictor, 0};
+}
 
-// The payload coders, with the greedy coders' contract (encoders/encoders.h).
-// The 2-bit coder has none: on speech about 22 of its 32 chunks meet, after
-// some 3,400 samples, and the repairs then cost more than the lanes save (the
-// whole -E2 run measured 77 ms against the serial coder's 65 ms).
-void encodeAdpcm4Fast(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload);
-void encodeAdpcm3Fast(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload);
+// The greedy coder's contract from a state (encodeAdpcmFrom,
+// encoders/encoders.h), on the path of plan. The 2-bit coder has no lanes in
+// use: on speech about 22 of its 32 chunks meet, after some 3,400 samples,
+// and the repairs then cost more than the lanes save (the whole -E2 run
+// measured 77 ms against the serial coder's 65 ms).
+template <unsigned Bits>
+AdpcmState encodeAdpcmPlanned(const WaveInfo& wave, AdpcmState start,
+                              std::span<std::uint8_t> payload, const LanePlan& plan);
 
 }  // namespace korvane
