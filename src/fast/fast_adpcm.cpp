@@ -29,8 +29,6 @@ struct Speculation {
       : chunk(chunkLength),
         window(chunkLength * kLaneCount),
         x(window),
-        interleaved(window),
-        laneCodes(window),
         predictors(window / kCheckpointEvery),
         indices(window / kCheckpointEvery) {}
 
@@ -38,9 +36,10 @@ struct Speculation {
   // chunks met their guessed runs.
   std::size_t codeWindow(AdpcmState& state, std::uint64_t codesBefore, std::uint8_t* codes) {
     LaneRun run{};
-    run.x = interleaved.data();
+    run.x = x.data();
     run.length = chunk;
-    run.codes = laneCodes.data();
+    run.stride = chunk;
+    run.codes = codes;
     run.predictors = predictors.data();
     run.indices = indices.data();
     run.tables = &kVectorTables<Bits>;
@@ -51,20 +50,13 @@ struct Speculation {
       run.startPredictors[j] = start.predictor;
       run.startIndices[j] = start.stepIndex;
     }
-    // In blocks of kCheckpointEvery samples, which stay in the cache while
-    // every lane's part of them is written.
-    for (std::size_t block = 0; block < chunk; block += kCheckpointEvery) {
-      for (std::size_t j = 0; j < kLaneCount; ++j) {
-        for (std::size_t i = block; i < block + kCheckpointEvery; ++i)
-          interleaved[i * kLaneCount + j] = x[j * chunk + i];
-      }
-    }
     runLanesAvx512(run);
     const std::size_t last = (chunk / kCheckpointEvery - 1) * kLaneCount;
     std::size_t met = 0;
     for (std::size_t j = 0; j < kLaneCount; ++j) {
       const std::size_t base = j * chunk;
-      // The true coder runs until its state is the guessed run's at a checkpoint.
+      // The true coder runs until its state is the guessed run's at a
+      // checkpoint; its codes replace the guessed run's up to there.
       std::size_t repaired = 0;
       bool meets = j == 0;
       AdpcmState s = state;
@@ -76,7 +68,6 @@ struct Speculation {
           meets = s.predictor == predictors[at] && s.stepIndex == indices[at];
         }
       }
-      kept[j] = meets ? repaired : chunk;
       if (!meets) {
         state = s;
         continue;
@@ -84,24 +75,14 @@ struct Speculation {
       ++met;
       state = {predictors[last + j], static_cast<std::int8_t>(indices[last + j])};
     }
-    // The guessed runs' codes where they are the true ones, a block at a time.
-    for (std::size_t block = 0; block < chunk; block += kCheckpointEvery) {
-      for (std::size_t j = 0; j < kLaneCount; ++j) {
-        for (std::size_t i = std::max(block, kept[j]); i < block + kCheckpointEvery; ++i)
-          codes[j * chunk + i] = laneCodes[i * kLaneCount + j];
-      }
-    }
     return met;
   }
 
   std::size_t chunk;
   std::size_t window;
   std::vector<std::int32_t> x;
-  std::vector<std::int32_t> interleaved;
-  std::vector<std::uint8_t> laneCodes;
   std::vector<std::int32_t> predictors;
   std::vector<std::int32_t> indices;
-  std::array<std::size_t, kLaneCount> kept{};  // a lane's codes are kept from here on
 };
 
 }  // namespace

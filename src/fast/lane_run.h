@@ -13,14 +13,15 @@ namespace korvane {
 inline constexpr std::size_t kLaneCount = 32;
 inline constexpr std::size_t kCheckpointEvery = 16;
 
-// One speculative run: kLaneCount chunks of `length` samples (a multiple of
-// kCheckpointEvery), interleaved: sample i of chunk j at x[i * kLaneCount + j].
-// Each lane starts from its start state; codes are written interleaved the
-// same way, and after every kCheckpointEvery-th sample the lanes' states go
-// to predictors[c * kLaneCount + j] and indices[c * kLaneCount + j].
+// One speculative run: the first `length` samples (a multiple of
+// kCheckpointEvery) of kLaneCount chunks, sample i of chunk j at
+// x[j * stride + i]. Each lane starts from its start state; its codes go to
+// codes[j * stride + i], and after every kCheckpointEvery-th sample the
+// lanes' states to predictors[c * kLaneCount + j] and indices[c * kLaneCount + j].
 struct LaneRun {
   const std::int32_t* x;
   std::size_t length;
+  std::size_t stride;
   std::int32_t startPredictors[kLaneCount];
   std::int32_t startIndices[kLaneCount];
   std::uint8_t* codes;

@@ -49,26 +49,71 @@ inline __m512i step(Lanes& s, __m512i x, const VectorTables& t) {
   return code;
 }
 
+// Transposes sixteen rows of sixteen 32-bit values in place: unpacks make
+// the 4x4 blocks within 128-bit lanes, then two rounds of lane shuffles move
+// the blocks.
+inline void transpose16(__m512i r[16]) {
+  __m512i t[16];
+  for (int k = 0; k < 16; k += 2) {
+    t[k] = _mm512_unpacklo_epi32(r[k], r[k + 1]);
+    t[k + 1] = _mm512_unpackhi_epi32(r[k], r[k + 1]);
+  }
+  __m512i u[16];  // u[4k + m], lane L: column 4L + m of rows 4k..4k+3
+  for (int k = 0; k < 16; k += 4) {
+    u[k] = _mm512_unpacklo_epi64(t[k], t[k + 2]);
+    u[k + 1] = _mm512_unpackhi_epi64(t[k], t[k + 2]);
+    u[k + 2] = _mm512_unpacklo_epi64(t[k + 1], t[k + 3]);
+    u[k + 3] = _mm512_unpackhi_epi64(t[k + 1], t[k + 3]);
+  }
+  for (int m = 0; m < 4; ++m) {
+    const __m512i v0 = _mm512_shuffle_i32x4(u[m], u[4 + m], 0x44);
+    const __m512i v1 = _mm512_shuffle_i32x4(u[m], u[4 + m], 0xEE);
+    const __m512i v2 = _mm512_shuffle_i32x4(u[8 + m], u[12 + m], 0x44);
+    const __m512i v3 = _mm512_shuffle_i32x4(u[8 + m], u[12 + m], 0xEE);
+    r[m] = _mm512_shuffle_i32x4(v0, v2, 0x88);
+    r[4 + m] = _mm512_shuffle_i32x4(v0, v2, 0xDD);
+    r[8 + m] = _mm512_shuffle_i32x4(v1, v3, 0x88);
+    r[12 + m] = _mm512_shuffle_i32x4(v1, v3, 0xDD);
+  }
+}
+
+// Sixteen samples of sixteen chunks, one register a sample.
+inline void loadBlock(const std::int32_t* x, std::size_t stride, __m512i r[16]) {
+  for (std::size_t j = 0; j < 16; ++j)
+    r[j] = _mm512_loadu_si512(x + j * stride);
+  transpose16(r);
+}
+
+// Sixteen codes of sixteen chunks, one register a sample, to their chunks.
+inline void storeBlock(__m512i r[16], std::uint8_t* codes, std::size_t stride) {
+  transpose16(r);
+  for (std::size_t j = 0; j < 16; ++j)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(codes + j * stride), _mm512_cvtepi32_epi8(r[j]));
+}
+
 }  // namespace
 
 void runLanesAvx512(const LaneRun& run) {
   const VectorTables& t = *run.tables;
+  const std::size_t stride = run.stride;
   Lanes a{_mm512_loadu_si512(run.startPredictors), _mm512_loadu_si512(run.startIndices)};
   Lanes b{_mm512_loadu_si512(run.startPredictors + 16), _mm512_loadu_si512(run.startIndices + 16)};
-  for (std::size_t i = 0; i < run.length; ++i) {
-    const std::int32_t* x = run.x + i * kLaneCount;
-    const __m512i codesA = step(a, _mm512_loadu_si512(x), t);
-    const __m512i codesB = step(b, _mm512_loadu_si512(x + 16), t);
-    std::uint8_t* codes = run.codes + i * kLaneCount;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(codes), _mm512_cvtepi32_epi8(codesA));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(codes + 16), _mm512_cvtepi32_epi8(codesB));
-    if ((i + 1) % kCheckpointEvery == 0) {
-      const std::size_t at = ((i + 1) / kCheckpointEvery - 1) * kLaneCount;
-      _mm512_storeu_si512(run.predictors + at, a.predictor);
-      _mm512_storeu_si512(run.predictors + at + 16, b.predictor);
-      _mm512_storeu_si512(run.indices + at, a.index);
-      _mm512_storeu_si512(run.indices + at + 16, b.index);
+  __m512i xa[kCheckpointEvery];
+  __m512i xb[kCheckpointEvery];
+  for (std::size_t block = 0; block < run.length; block += kCheckpointEvery) {
+    loadBlock(run.x + block, stride, xa);
+    loadBlock(run.x + 16 * stride + block, stride, xb);
+    for (std::size_t i = 0; i < kCheckpointEvery; ++i) {
+      xa[i] = step(a, xa[i], t);
+      xb[i] = step(b, xb[i], t);
     }
+    storeBlock(xa, run.codes + block, stride);
+    storeBlock(xb, run.codes + 16 * stride + block, stride);
+    const std::size_t at = block / kCheckpointEvery * kLaneCount;
+    _mm512_storeu_si512(run.predictors + at, a.predictor);
+    _mm512_storeu_si512(run.predictors + at + 16, b.predictor);
+    _mm512_storeu_si512(run.indices + at, a.index);
+    _mm512_storeu_si512(run.indices + at + 16, b.index);
   }
 }
 
