@@ -28,38 +28,75 @@ struct Speculation {
   explicit Speculation(std::size_t chunkLength)
       : chunk(chunkLength),
         window(chunkLength * kLaneCount),
+        reach(chunkLength / 4),
         x(window),
         predictors(window / kCheckpointEvery),
-        indices(window / kCheckpointEvery) {}
+        indices(window / kCheckpointEvery),
+        repairCodes(window),
+        repairPredictors(window / kCheckpointEvery),
+        repairIndices(window / kCheckpointEvery) {}
 
   // Codes one whole window of x from state into codes; returns how many
   // chunks met their guessed runs.
   std::size_t codeWindow(AdpcmState& state, std::uint64_t codesBefore, std::uint8_t* codes) {
-    LaneRun run{};
-    run.x = x.data();
-    run.length = chunk;
-    run.stride = chunk;
-    run.codes = codes;
-    run.predictors = predictors.data();
-    run.indices = indices.data();
-    run.tables = &kVectorTables<Bits>;
+    // Every chunk from a guess, the first from the true state.
+    LaneRun guessed{x.data(),
+                    chunk,
+                    chunk,
+                    {},
+                    {},
+                    codes,
+                    chunk,
+                    predictors.data(),
+                    indices.data(),
+                    &kVectorTables<Bits>};
     for (std::size_t j = 0; j < kLaneCount; ++j) {
       const std::size_t base = j * chunk;
       const AdpcmState start =
           j == 0 ? state : guessAdpcmState<Bits>(x[base - 1], codesBefore + base);
-      run.startPredictors[j] = start.predictor;
-      run.startIndices[j] = start.stepIndex;
+      guessed.startPredictors[j] = start.predictor;
+      guessed.startIndices[j] = start.stepIndex;
     }
-    runLanesAvx512(run);
+    runLanesAvx512(guessed);
+    // The start of every chunk again, from the end state of the chunk before
+    // in the guessed run: the true start wherever that chunk met. The repairs
+    // then run in lanes too, and only what this run does not reach is serial.
     const std::size_t last = (chunk / kCheckpointEvery - 1) * kLaneCount;
-    std::size_t met = 0;
+    LaneRun repairs{x.data(),
+                    reach,
+                    chunk,
+                    {},
+                    {},
+                    repairCodes.data(),
+                    reach,
+                    repairPredictors.data(),
+                    repairIndices.data(),
+                    &kVectorTables<Bits>};
     for (std::size_t j = 0; j < kLaneCount; ++j) {
+      repairs.startPredictors[j] = j == 0 ? state.predictor : predictors[last + j - 1];
+      repairs.startIndices[j] = j == 0 ? state.stepIndex : indices[last + j - 1];
+    }
+    runLanesAvx512(repairs);
+
+    std::size_t met = 1;
+    std::array<std::size_t, kLaneCount> meetings{};
+    state = {predictors[last], static_cast<std::int8_t>(indices[last])};
+    for (std::size_t j = 1; j < kLaneCount; ++j) {
       const std::size_t base = j * chunk;
       // The true coder runs until its state is the guessed run's at a
       // checkpoint; its codes replace the guessed run's up to there.
       std::size_t repaired = 0;
-      bool meets = j == 0;
+      bool meets = false;
       AdpcmState s = state;
+      if (s.predictor == repairs.startPredictors[j] && s.stepIndex == repairs.startIndices[j]) {
+        while (!meets && repaired < reach) {
+          const std::size_t at = repaired / kCheckpointEvery * kLaneCount + j;
+          s = {repairPredictors[at], static_cast<std::int8_t>(repairIndices[at])};
+          repaired += kCheckpointEvery;
+          meets = s.predictor == predictors[at] && s.stepIndex == indices[at];
+        }
+        std::copy_n(&repairCodes[j * reach], repaired, &codes[base]);
+      }
       while (!meets && repaired < chunk) {
         codes[base + repaired] = quantizeAdpcm<Bits>(s, x[base + repaired]);
         ++repaired;
@@ -68,6 +105,7 @@ struct Speculation {
           meets = s.predictor == predictors[at] && s.stepIndex == indices[at];
         }
       }
+      meetings[j] = repaired;
       if (!meets) {
         state = s;
         continue;
@@ -75,14 +113,23 @@ struct Speculation {
       ++met;
       state = {predictors[last + j], static_cast<std::int8_t>(indices[last + j])};
     }
+    // The next window's repair run reaches as far as all but the last few
+    // chunks of this one needed.
+    std::sort(meetings.begin() + 1, meetings.end());
+    reach = std::clamp(meetings[kLaneCount - kLaneCount / 8] / kCheckpointEvery * kCheckpointEvery,
+                       4 * kCheckpointEvery, chunk);
     return met;
   }
 
   std::size_t chunk;
   std::size_t window;
+  std::size_t reach;  // samples of the repair run
   std::vector<std::int32_t> x;
   std::vector<std::int32_t> predictors;
   std::vector<std::int32_t> indices;
+  std::vector<std::uint8_t> repairCodes;
+  std::vector<std::int32_t> repairPredictors;
+  std::vector<std::int32_t> repairIndices;
 };
 
 }  // namespace

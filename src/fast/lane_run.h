@@ -16,7 +16,7 @@ inline constexpr std::size_t kCheckpointEvery = 16;
 // One speculative run: the first `length` samples (a multiple of
 // kCheckpointEvery) of kLaneCount chunks, sample i of chunk j at
 // x[j * stride + i]. Each lane starts from its start state; its codes go to
-// codes[j * stride + i], and after every kCheckpointEvery-th sample the
+// codes[j * codeStride + i], and after every kCheckpointEvery-th sample the
 // lanes' states to predictors[c * kLaneCount + j] and indices[c * kLaneCount + j].
 struct LaneRun {
   const std::int32_t* x;
@@ -25,6 +25,7 @@ struct LaneRun {
   std::int32_t startPredictors[kLaneCount];
   std::int32_t startIndices[kLaneCount];
   std::uint8_t* codes;
+  std::size_t codeStride;
   std::int32_t* predictors;
   std::int32_t* indices;
   const VectorTables* tables;

@@ -107,8 +107,8 @@ void runLanesAvx512(const LaneRun& run) {
       xa[i] = step(a, xa[i], t);
       xb[i] = step(b, xb[i], t);
     }
-    storeBlock(xa, run.codes + block, stride);
-    storeBlock(xb, run.codes + 16 * stride + block, stride);
+    storeBlock(xa, run.codes + block, run.codeStride);
+    storeBlock(xb, run.codes + 16 * run.codeStride + block, run.codeStride);
     const std::size_t at = block / kCheckpointEvery * kLaneCount;
     _mm512_storeu_si512(run.predictors + at, a.predictor);
     _mm512_storeu_si512(run.predictors + at + 16, b.predictor);
