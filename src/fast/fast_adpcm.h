@@ -27,8 +27,8 @@ enum class CoderPath : std::uint8_t {
 // The fastest path this CPU has.
 [[nodiscard]] CoderPath bestCoderPath();
 
-// How the coder runs: its path, and the samples of a chunk (a multiple of 64;
-// 0 picks it from the format). Tests force each path and odd cuts.
+// How the coder runs: its path, and the samples of a chunk (a multiple of 16;
+// 0 picks it from the format and the length). Tests force each path and odd cuts.
 struct LanePlan {
   CoderPath path = bestCoderPath();
   std::size_t chunkLength = 0;
@@ -47,10 +47,7 @@ AdpcmState guessAdpcmState(std::int32_t previous, std::uint64_t codesBefore) {
 }
 
 // The greedy coder's contract from a state (encodeAdpcmFrom,
-// encoders/encoders.h), on the path of plan. The 2-bit coder has no lanes in
-// use: on speech about 22 of its 32 chunks meet, after some 3,400 samples,
-// and the repairs then cost more than the lanes save (the whole -E2 run
-// measured 77 ms against the serial coder's 65 ms).
+// encoders/encoders.h), on the path of plan.
 template <unsigned Bits>
 AdpcmState encodeAdpcmPlanned(const WaveInfo& wave, AdpcmState start,
                               std::span<std::uint8_t> payload, const LanePlan& plan);
