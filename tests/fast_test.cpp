@@ -76,7 +76,7 @@ TEST(LaneCoder, WritesTheSerialCodersBytes) {
   std::mt19937 random(7);
   for (int kind = 0; kind < 6; ++kind) {
     for (const int bits : {16, 8, 24}) {
-      for (const std::size_t chunk : {std::size_t{64}, std::size_t{192}}) {
+      for (const std::size_t chunk : {std::size_t{64}, std::size_t{208}}) {
         SCOPED_TRACE(testing::Message() << "signal " << kind << ", " << bits << "-bit input");
         // From two windows up, at every offset a window can end on.
         const std::size_t n = 2 * chunk * 32 + random() % (3 * chunk * 32);

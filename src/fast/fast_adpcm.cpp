@@ -33,7 +33,7 @@ struct Speculation {
   explicit Speculation(std::size_t chunkLength)
       : chunk(chunkLength),
         window(chunkLength * kLaneCount),
-        reach(chunkLength / 4),
+        reach(std::max(chunkLength / 4 / kCheckpointEvery, std::size_t{1}) * kCheckpointEvery),
         x(window),
         predictors(window / kCheckpointEvery),
         indices(window / kCheckpointEvery),
