@@ -8,7 +8,7 @@
 #include "convert/convert.h"
 #include "decoder/decoder.h"
 #include "encoders/encoders.h"
-#include "fast/fast_adpcm.h"
+#include "fast/lane_coder.h"
 #include "fast/parts.h"
 #include "support.h"
 
@@ -56,19 +56,42 @@ Bytes waveOf(const std::vector<std::int32_t>& x, int bits) {
   return test::makeWave(data, static_cast<std::uint16_t>(bits), 16000);
 }
 
-// The payload of every path for one file, against the serial coder's.
+// The greedy coders, serial and in lanes from the seed's state.
+struct GreedyCoder {
+  Format format;
+  PayloadCoder serial;
+  void (*lanes)(const WaveInfo&, std::int32_t, std::span<std::uint8_t>, const LanePlan&);
+};
+
 template <unsigned Bits>
+void adpcmLanes(const WaveInfo& w, std::int32_t seed, std::span<std::uint8_t> p,
+                const LanePlan& plan) {
+  encodeAdpcmPlanned<Bits>(w, {seed, 0}, p, plan);
+}
+
+const GreedyCoder kGreedyCoders[] = {
+    {Format::adpcm4, encodeAdpcm4, adpcmLanes<4>},
+    {Format::adpcm3, encodeAdpcm3, adpcmLanes<3>},
+    {Format::adpcm2, encodeAdpcm2, adpcmLanes<2>},
+    {Format::wfm, encodeWfm,
+     [](const WaveInfo& w, std::int32_t seed, std::span<std::uint8_t> p, const LanePlan& plan) {
+       encodeWfmPlanned(w, seedWfm(seed), p, plan);
+     }},
+};
+
+// The payload of every greedy coder in lanes, against the serial coder's.
 void expectSameBytes(const Bytes& file, std::size_t chunk) {
   WaveInfo wave;
   ASSERT_EQ(readWaveInfo(file, wave), WaveError::none);
   const std::int32_t seed = nextSample(wave);
-  const std::size_t length =
-      static_cast<std::size_t>(streamLength(Format::adpcm4, wave.sampleCount));  // the largest
-  Bytes serial(length, 0xA5);
-  kAdpcmCoder<Bits>(wave, seed, serial);
-  Bytes lanes(length, 0xA5);
-  encodeAdpcmPlanned<Bits>(wave, {seed, 0}, lanes, {CoderPath::avx512, chunk});
-  ASSERT_EQ(lanes, serial) << Bits << "-bit, chunk " << chunk;
+  for (const GreedyCoder& coder : kGreedyCoders) {
+    const auto length = static_cast<std::size_t>(streamLength(coder.format, wave.sampleCount));
+    Bytes serial(length, 0xA5);
+    coder.serial(wave, seed, serial);
+    Bytes lanes(length, 0xA5);
+    coder.lanes(wave, seed, lanes, {CoderPath::avx512, chunk});
+    ASSERT_EQ(lanes, serial) << factsOf(coder.format).name << ", chunk " << chunk;
+  }
 }
 
 TEST(LaneCoder, WritesTheSerialCodersBytes) {
@@ -81,9 +104,7 @@ TEST(LaneCoder, WritesTheSerialCodersBytes) {
         // From two windows up, at every offset a window can end on.
         const std::size_t n = 2 * chunk * 32 + random() % (3 * chunk * 32);
         const Bytes file = waveOf(signalOf(kind, n, static_cast<std::uint32_t>(n)), bits);
-        expectSameBytes<4>(file, chunk);
-        expectSameBytes<3>(file, chunk);
-        expectSameBytes<2>(file, chunk);
+        expectSameBytes(file, chunk);
       }
     }
   }
@@ -114,13 +135,6 @@ TEST(LaneCoder, LongSpeechThroughEveryWidth) {
 // one coder run from the seed: where the runs meet at once, late, or never
 // within the samples allowed (the rest then coded again), at odd lengths.
 TEST(PartCoder, WritesTheOneRunsBytes) {
-  const struct {
-    Format format;
-    PayloadCoder serial;
-  } formats[] = {{Format::adpcm4, encodeAdpcm4},
-                 {Format::adpcm3, encodeAdpcm3},
-                 {Format::adpcm2, encodeAdpcm2},
-                 {Format::wfm, encodeWfm}};
   std::mt19937 random(5);
   for (int kind = 0; kind < 6; ++kind) {
     for (const int bits : {16, 8, 24}) {
@@ -129,10 +143,11 @@ TEST(PartCoder, WritesTheOneRunsBytes) {
       WaveInfo wave;
       ASSERT_EQ(readWaveInfo(file, wave), WaveError::none);
       const std::int32_t seed = nextSample(wave);
-      for (const auto& [format, serialCoder] : formats) {
+      for (const GreedyCoder& coder : kGreedyCoders) {
+        const Format format = coder.format;
         const auto length = static_cast<std::size_t>(streamLength(format, wave.sampleCount));
         Bytes serial(length, 0xA5);
-        serialCoder(wave, seed, serial);
+        coder.serial(wave, seed, serial);
         for (const std::uint64_t within : {64u, 640u, 1u << 20}) {
           Bytes parts(length, 0xA5);
           encodeGreedyInParts(format, wave, seed, parts, {2, 256, within});

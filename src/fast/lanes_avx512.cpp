@@ -1,8 +1,8 @@
-// The AVX-512 kernel of the speculative coder: the core's greedy quantizer,
-// sixteen lanes to a register and two registers at once. Table lookups by step
-// index are two-register permutes over the core's tables (lane_run.h), not
-// gathers, which are slow on many processors. This file alone is compiled for
-// AVX-512.
+// The AVX-512 kernels of the speculative coders: the core's greedy quantizers,
+// sixteen lanes to a register and two registers at once. ADPCM table lookups
+// by step index are two-register permutes over the core's tables
+// (lane_run.h), not gathers, which are slow on many processors. This file
+// alone is compiled for AVX-512.
 #include <immintrin.h>
 
 #include "codec/lookup_avx512.h"
@@ -12,42 +12,85 @@
 namespace korvane {
 namespace {
 
+// The state of sixteen lanes: ADPCM predictor and step index, or WFM
+// estimate and step | history << 16.
 struct Lanes {
-  __m512i predictor;
-  __m512i index;
+  __m512i first;
+  __m512i second;
 };
 
 // One sample in sixteen lanes: the steps of quantizeAdpcm. The magnitude is
 // the number of sums the difference reaches; its reconstruction is the base
 // share plus the largest sum reached (the core builds the sums as the
 // reconstructions less the base).
-inline __m512i step(Lanes& s, __m512i x, const VectorTables& t) {
-  const __m512i diff = _mm512_sub_epi32(x, s.predictor);
-  const __mmask16 negative = _mm512_cmplt_epi32_mask(diff, _mm512_setzero_si512());
-  const __m512i d = _mm512_abs_epi32(diff);
-  const IndexThirds thirds = thirdsOf(s.index);
-  __m512i magnitude = _mm512_setzero_si512();
-  __m512i reached = _mm512_setzero_si512();
-  for (unsigned k = 0; k + 1 < t.magnitudes; ++k) {
-    const __m512i sum = lookup(t.sums[k], s.index, thirds);
-    const __mmask16 ge = _mm512_cmpge_epi32_mask(d, sum);
-    magnitude = _mm512_mask_add_epi32(magnitude, ge, magnitude, _mm512_set1_epi32(1));
-    reached = _mm512_mask_mov_epi32(reached, ge, sum);
+struct AdpcmStep {
+  const VectorTables& t;
+
+  // lanes.first is the predictor, lanes.second the step index.
+  __m512i operator()(Lanes& s, __m512i x) const {
+    const __m512i diff = _mm512_sub_epi32(x, s.first);
+    const __mmask16 negative = _mm512_cmplt_epi32_mask(diff, _mm512_setzero_si512());
+    const __m512i d = _mm512_abs_epi32(diff);
+    const IndexThirds thirds = thirdsOf(s.second);
+    __m512i magnitude = _mm512_setzero_si512();
+    __m512i reached = _mm512_setzero_si512();
+    for (unsigned k = 0; k + 1 < t.magnitudes; ++k) {
+      const __m512i sum = lookup(t.sums[k], s.second, thirds);
+      const __mmask16 ge = _mm512_cmpge_epi32_mask(d, sum);
+      magnitude = _mm512_mask_add_epi32(magnitude, ge, magnitude, _mm512_set1_epi32(1));
+      reached = _mm512_mask_mov_epi32(reached, ge, sum);
+    }
+    const __m512i delta = _mm512_add_epi32(lookup(t.base, s.second, thirds), reached);
+    const __m512i moved =
+        _mm512_mask_sub_epi32(_mm512_add_epi32(s.first, delta), negative, s.first, delta);
+    s.first = _mm512_max_epi32(_mm512_min_epi32(moved, _mm512_set1_epi32(32767)),
+                               _mm512_set1_epi32(-32768));
+    const __m512i code = _mm512_mask_or_epi32(magnitude, negative, magnitude,
+                                              _mm512_set1_epi32(static_cast<int>(t.magnitudes)));
+    const __m512i move = _mm512_permutexvar_epi32(
+        code, _mm512_load_si512(reinterpret_cast<const __m512i*>(t.moves)));
+    s.second = _mm512_max_epi32(
+        _mm512_min_epi32(_mm512_add_epi32(s.second, move), _mm512_set1_epi32(t.maxIndex)),
+        _mm512_setzero_si512());
+    return code;
   }
-  const __m512i delta = _mm512_add_epi32(lookup(t.base, s.index, thirds), reached);
-  const __m512i moved =
-      _mm512_mask_sub_epi32(_mm512_add_epi32(s.predictor, delta), negative, s.predictor, delta);
-  s.predictor = _mm512_max_epi32(_mm512_min_epi32(moved, _mm512_set1_epi32(32767)),
-                                 _mm512_set1_epi32(-32768));
-  const __m512i code = _mm512_mask_or_epi32(magnitude, negative, magnitude,
-                                            _mm512_set1_epi32(static_cast<int>(t.magnitudes)));
-  const __m512i move =
-      _mm512_permutexvar_epi32(code, _mm512_load_si512(reinterpret_cast<const __m512i*>(t.moves)));
-  s.index = _mm512_max_epi32(
-      _mm512_min_epi32(_mm512_add_epi32(s.index, move), _mm512_set1_epi32(t.maxIndex)),
-      _mm512_setzero_si512());
-  return code;
-}
+};
+
+// One sample in sixteen lanes: the steps of quantizeWfm and applyWfmDecision,
+// in the same unsigned 32-bit arithmetic.
+struct WfmStep {
+  const WfmVectorTables& t;
+
+  __m512i operator()(Lanes& lanes, __m512i x) const {
+    const __m512i ones = _mm512_set1_epi32(1);
+    const __m512i estimate = lanes.first;
+    const __m512i step = _mm512_and_si512(lanes.second, _mm512_set1_epi32(0xFFFF));
+    const __m512i offset =
+        _mm512_and_si512(_mm512_add_epi32(x, _mm512_set1_epi32(0x8000)), _mm512_set1_epi32(0xFFFF));
+    const __mmask16 down = _mm512_cmplt_epu32_mask(offset, estimate);
+    const __m512i decision = _mm512_maskz_mov_epi32(down, ones);
+    const __m512i history = _mm512_and_si512(
+        _mm512_or_si512(_mm512_srli_epi32(lanes.second, 15), decision), _mm512_set1_epi32(0xFF));
+    // The pattern index: the last three bits, flipped when the fourth is set.
+    const __m512i flip = _mm512_mullo_epi32(_mm512_and_si512(_mm512_srli_epi32(history, 3), ones),
+                                            _mm512_set1_epi32(7));
+    const __m512i index = _mm512_and_si512(_mm512_xor_si512(history, flip), _mm512_set1_epi32(7));
+    const __m512i factor = _mm512_permutexvar_epi32(
+        index, _mm512_load_si512(reinterpret_cast<const __m512i*>(t.factors)));
+    __m512i next = _mm512_srli_epi32(_mm512_mullo_epi32(factor, step), 5);
+    next = _mm512_max_epu32(_mm512_min_epu32(next, _mm512_set1_epi32(static_cast<int>(t.maxStep))),
+                            _mm512_set1_epi32(static_cast<int>(t.minStep)));
+    const __m512i lowered =
+        _mm512_maskz_sub_epi32(_mm512_cmpgt_epu32_mask(estimate, next), estimate, next);
+    const __m512i raised = _mm512_add_epi32(estimate, next);
+    const __m512i ceiling = _mm512_set1_epi32(static_cast<int>(t.ceiling));
+    const __m512i capped =
+        _mm512_mask_mov_epi32(raised, _mm512_cmpgt_epu32_mask(raised, ceiling), ceiling);
+    lanes.first = _mm512_mask_mov_epi32(capped, down, lowered);
+    lanes.second = _mm512_or_si512(next, _mm512_slli_epi32(history, 16));
+    return decision;
+  }
+};
 
 // Transposes sixteen rows of sixteen 32-bit values in place: unpacks make
 // the 4x4 blocks within 128-bit lanes, then two rounds of lane shuffles move
@@ -91,30 +134,38 @@ inline void storeBlock(__m512i r[16], std::uint8_t* codes, std::size_t stride) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(codes + j * stride), _mm512_cvtepi32_epi8(r[j]));
 }
 
-}  // namespace
-
-void runLanesAvx512(const LaneRun& run) {
-  const VectorTables& t = *run.tables;
+template <class Step>
+void runLanes(const LaneRun& run, const Step& step) {
   const std::size_t stride = run.stride;
-  Lanes a{_mm512_loadu_si512(run.startPredictors), _mm512_loadu_si512(run.startIndices)};
-  Lanes b{_mm512_loadu_si512(run.startPredictors + 16), _mm512_loadu_si512(run.startIndices + 16)};
+  Lanes a{_mm512_loadu_si512(run.startFirst), _mm512_loadu_si512(run.startSecond)};
+  Lanes b{_mm512_loadu_si512(run.startFirst + 16), _mm512_loadu_si512(run.startSecond + 16)};
   __m512i xa[kCheckpointEvery];
   __m512i xb[kCheckpointEvery];
   for (std::size_t block = 0; block < run.length; block += kCheckpointEvery) {
     loadBlock(run.x + block, stride, xa);
     loadBlock(run.x + 16 * stride + block, stride, xb);
     for (std::size_t i = 0; i < kCheckpointEvery; ++i) {
-      xa[i] = step(a, xa[i], t);
-      xb[i] = step(b, xb[i], t);
+      xa[i] = step(a, xa[i]);
+      xb[i] = step(b, xb[i]);
     }
     storeBlock(xa, run.codes + block, run.codeStride);
     storeBlock(xb, run.codes + 16 * run.codeStride + block, run.codeStride);
     const std::size_t at = block / kCheckpointEvery * kLaneCount;
-    _mm512_storeu_si512(run.predictors + at, a.predictor);
-    _mm512_storeu_si512(run.predictors + at + 16, b.predictor);
-    _mm512_storeu_si512(run.indices + at, a.index);
-    _mm512_storeu_si512(run.indices + at + 16, b.index);
+    _mm512_storeu_si512(run.first + at, a.first);
+    _mm512_storeu_si512(run.first + at + 16, b.first);
+    _mm512_storeu_si512(run.second + at, a.second);
+    _mm512_storeu_si512(run.second + at + 16, b.second);
   }
+}
+
+}  // namespace
+
+void runAdpcmLanesAvx512(const LaneRun& run) {
+  runLanes(run, AdpcmStep{*run.adpcm});
+}
+
+void runWfmLanesAvx512(const LaneRun& run) {
+  runLanes(run, WfmStep{*run.wfm});
 }
 
 }  // namespace korvane

@@ -1,4 +1,4 @@
-// The greedy ADPCM coders at speed. The greedy coder is a function of its
+// The greedy ADPCM and WFM coders at speed. The greedy coder is a function of its
 // state and its input alone, so two runs that reach the same state at the
 // same sample write the same codes from there on. The input is cut into
 // chunks; every chunk is coded from a guessed start state, 32 chunks at once
@@ -15,6 +15,7 @@
 #include <span>
 
 #include "codec/adpcm.h"
+#include "codec/wfm.h"
 #include "wav/wave_reader.h"
 
 namespace korvane {
@@ -51,5 +52,17 @@ AdpcmState guessAdpcmState(std::int32_t previous, std::uint64_t codesBefore) {
 template <unsigned Bits>
 AdpcmState encodeAdpcmPlanned(const WaveInfo& wave, AdpcmState start,
                               std::span<std::uint8_t> payload, const LanePlan& plan);
+
+// The guessed WFM state at a chunk's start: the sample before it as the
+// estimate, the smallest step.
+[[nodiscard]] inline WfmState guessWfmState(std::int32_t previous) {
+  WfmState s;
+  s.estimate = offsetForm(previous);
+  return s;
+}
+
+// The same for WFM (encodeWfmFrom).
+WfmState encodeWfmPlanned(const WaveInfo& wave, WfmState start, std::span<std::uint8_t> payload,
+                          const LanePlan& plan);
 
 }  // namespace korvane
