@@ -8,6 +8,7 @@
 #include "convert/convert.h"
 #include "decoder/decoder.h"
 #include "encoders/encoders.h"
+#include "fast/greedy.h"
 #include "fast/lane_coder.h"
 #include "fast/parts.h"
 #include "support.h"
@@ -66,7 +67,7 @@ struct GreedyCoder {
 template <unsigned Bits>
 void adpcmLanes(const WaveInfo& w, std::int32_t seed, std::span<std::uint8_t> p,
                 const LanePlan& plan) {
-  encodeAdpcmPlanned<Bits>(w, {seed, 0}, p, plan);
+  encodeInLanes<AdpcmGreedy<Bits>>(w, {seed, 0}, p, plan);
 }
 
 const GreedyCoder kGreedyCoders[] = {
@@ -75,7 +76,7 @@ const GreedyCoder kGreedyCoders[] = {
     {Format::adpcm2, encodeAdpcm2, adpcmLanes<2>},
     {Format::wfm, encodeWfm,
      [](const WaveInfo& w, std::int32_t seed, std::span<std::uint8_t> p, const LanePlan& plan) {
-       encodeWfmPlanned(w, seedWfm(seed), p, plan);
+       encodeInLanes<WfmGreedy>(w, seedWfm(seed), p, plan);
      }},
 };
 

@@ -4,85 +4,11 @@
 #include <array>
 #include <vector>
 
-#include "codec/adpcm.h"
-#include "codec/wfm.h"
-#include "encoders/encoders.h"
+#include "fast/greedy.h"
 #include "fast/lane_run.h"
 
 namespace korvane {
 namespace {
-
-// How the lane coder sees a greedy coder: its state as two 32-bit values a
-// lane, its guess, its serial step and coder, its kernel and its packing.
-//
-// Chunk lengths come from where the runs meet on speech: the 4-bit coder
-// after a median of about 400 samples (nine in ten by 2,500), the 3-bit
-// after 1,400 (6,200), the 2-bit after 4,600 (15,000), WFM after about
-// 12,000. Most repairs then run in the second lane run, which reaches about
-// as far as seven in eight chunks of the window before needed. Shorter
-// inputs get shorter chunks, down to kShortestChunk, where that still paid
-// (the 4-bit coder only: 30 s of speech, 9.5 -> 8.4 ms a run).
-template <unsigned Bits>
-struct AdpcmLanes {
-  using State = AdpcmState;
-  static constexpr std::size_t kChunkLength = Bits == 4 ? 4096 : Bits == 3 ? 8192 : 16384;
-  static constexpr std::size_t kShortestChunk = Bits == 4 ? 1024 : kChunkLength;
-
-  static State guess(std::int32_t previous, std::uint64_t codesBefore) {
-    return guessAdpcmState<Bits>(previous, codesBefore);
-  }
-  static std::uint8_t step(State& s, std::int32_t x) { return quantizeAdpcm<Bits>(s, x); }
-  static std::int32_t first(const State& s) { return s.predictor; }
-  static std::int32_t second(const State& s) { return s.stepIndex; }
-  static State of(std::int32_t first, std::int32_t second) {
-    return {first, static_cast<std::int8_t>(second)};
-  }
-  static State serial(const WaveInfo& wave, State start, std::span<std::uint8_t> payload) {
-    return encodeAdpcmFrom<Bits>(wave, start, payload);
-  }
-  static void run(LaneRun& run) {
-    run.adpcm = &kVectorTables<Bits>;
-    runAdpcmLanesAvx512(run);
-  }
-  struct Packer {
-    std::uint8_t* pack(std::span<const std::uint8_t> codes, std::uint8_t* out) {
-      return packCodes<kAdpcmCodes<Bits>>(codes, out);
-    }
-  };
-};
-
-struct WfmLanes {
-  using State = WfmState;
-  static constexpr std::size_t kChunkLength = 32768;
-  static constexpr std::size_t kShortestChunk = kChunkLength;
-
-  static State guess(std::int32_t previous, std::uint64_t) { return guessWfmState(previous); }
-  static std::uint8_t step(State& s, std::int32_t x) {
-    return static_cast<std::uint8_t>(quantizeWfm(s, offsetForm(x)));
-  }
-  static std::int32_t first(const State& s) { return static_cast<std::int32_t>(s.estimate); }
-  static std::int32_t second(const State& s) {
-    return static_cast<std::int32_t>(s.step | std::uint32_t{s.history} << 16);
-  }
-  static State of(std::int32_t first, std::int32_t second) {
-    const auto packed = static_cast<std::uint32_t>(second);
-    return {static_cast<std::uint32_t>(first), packed & 0xFFFFu,
-            static_cast<std::uint8_t>(packed >> 16)};
-  }
-  static State serial(const WaveInfo& wave, State start, std::span<std::uint8_t> payload) {
-    return encodeWfmFrom(wave, start, payload);
-  }
-  static void run(LaneRun& run) {
-    run.wfm = &kWfmVectorTables;
-    runWfmLanesAvx512(run);
-  }
-  struct Packer {
-    std::uint8_t history = 0;
-    std::uint8_t* pack(std::span<const std::uint8_t> decisions, std::uint8_t* out) {
-      return packWfm(decisions, out, history);
-    }
-  };
-};
 
 // The guessing ends (and the rest of the input is coded serially) after a
 // window in which fewer of its chunks than this met their guessed runs.
@@ -121,7 +47,7 @@ struct Speculation {
       guessed.startFirst[j] = C::first(start);
       guessed.startSecond[j] = C::second(start);
     }
-    C::run(guessed);
+    C::runLanes(guessed);
     // The start of every chunk again, from the end state of the chunk before
     // in the guessed run: the true start wherever that chunk met. The repairs
     // then run in lanes too, and only what this run does not reach is serial.
@@ -141,7 +67,7 @@ struct Speculation {
       repairs.startFirst[j] = j == 0 ? C::first(state) : firsts[last + j - 1];
       repairs.startSecond[j] = j == 0 ? C::second(state) : seconds[last + j - 1];
     }
-    C::run(repairs);
+    C::runLanes(repairs);
 
     std::size_t met = 1;
     std::array<std::size_t, kLaneCount> meetings{};
@@ -197,26 +123,61 @@ struct Speculation {
   std::vector<std::int32_t> repairSeconds;
 };
 
+}  // namespace
+
+CoderPath bestCoderPath() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f") ? CoderPath::avx512 : CoderPath::serial;
+}
+
 template <class C>
-typename C::State encodePlanned(const WaveInfo& wave, typename C::State start,
-                                std::span<std::uint8_t> payload, const LanePlan& plan) {
+LaneResult<typename C::State> encodeInLanes(const WaveInfo& wave, typename C::State start,
+                                            std::span<std::uint8_t> payload, const LanePlan& plan) {
   const std::uint64_t total = wave.sampleCount - 1;
+  const std::uint64_t within = std::max(
+      (plan.meetWithin != 0 ? plan.meetWithin : C::kMeetWithin) / kMeetingStep * kMeetingStep,
+      kMeetingStep);
+  if (!plan.codeUnmet) {
+    typename C::State a = start;
+    typename C::State b = C::other(start);
+    runUntilMet<C>(wave, a, b, std::min(within, total), nullptr);
+    if (!C::same(a, b)) return {start, false};
+  }
   // Two windows at least; shorter inputs gain nothing.
   const std::size_t fit = static_cast<std::size_t>(std::min<std::uint64_t>(
       total / (2 * kLaneCount) / kCheckpointEvery * kCheckpointEvery, C::kChunkLength));
   const std::size_t chunk = plan.chunkLength != 0 ? plan.chunkLength : fit;
   if (plan.path == CoderPath::serial || (plan.chunkLength == 0 && chunk < C::kShortestChunk) ||
       total < 2 * chunk * kLaneCount) {
-    return C::serial(wave, start, payload);
+    return {C::serial(wave, start, payload), true};
   }
-  Speculation<C> s(chunk);
-  std::vector<std::uint8_t> codes(s.window);
-  WaveInfo reader = wave;
   typename C::State state = start;
   typename C::Packer packer;
   std::uint8_t* out = payload.data();
+
+  // The true run beside a run from another state, its codes kept (where the
+  // caller has not made sure they meet).
+  std::uint64_t done = 0;
+  bool meets = true;
+  const std::size_t window = chunk * kLaneCount;
+  std::vector<std::uint8_t> codes;
+  if (plan.codeUnmet) {
+    codes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(within, window)));
+    typename C::State other = C::other(start);
+    done = runUntilMet<C>(wave, state, other, codes.size(), codes.data());
+    meets = C::same(state, other);
+    out = packer.pack(std::span(codes).first(static_cast<std::size_t>(done)), out);
+  }
+  if (!meets) {
+    const std::size_t at = static_cast<std::size_t>(done * C::kBits / 8);
+    return {C::serial(partOf(wave, done, total - done), state, payload.subspan(at)), true};
+  }
+  WaveInfo reader = partOf(wave, done, total - done);
+  Speculation<C> s(chunk);
+  codes.resize(window);
+
   bool speculating = true;
-  for (std::uint64_t done = 0; done < total;) {
+  while (done < total) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(total - done, s.window));
     nextSamples(reader, std::span(s.x).first(n));
     if (speculating && n == s.window) {
@@ -228,32 +189,19 @@ typename C::State encodePlanned(const WaveInfo& wave, typename C::State start,
     out = packer.pack(std::span(codes).first(n), out);
     done += n;
   }
-  return state;
+  return {state, true};
 }
 
-}  // namespace
-
-CoderPath bestCoderPath() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx512f") ? CoderPath::avx512 : CoderPath::serial;
-}
-
-template <unsigned Bits>
-AdpcmState encodeAdpcmPlanned(const WaveInfo& wave, AdpcmState start,
-                              std::span<std::uint8_t> payload, const LanePlan& plan) {
-  return encodePlanned<AdpcmLanes<Bits>>(wave, start, payload, plan);
-}
-
-template AdpcmState encodeAdpcmPlanned<4>(const WaveInfo&, AdpcmState, std::span<std::uint8_t>,
-                                          const LanePlan&);
-template AdpcmState encodeAdpcmPlanned<3>(const WaveInfo&, AdpcmState, std::span<std::uint8_t>,
-                                          const LanePlan&);
-template AdpcmState encodeAdpcmPlanned<2>(const WaveInfo&, AdpcmState, std::span<std::uint8_t>,
-                                          const LanePlan&);
-
-WfmState encodeWfmPlanned(const WaveInfo& wave, WfmState start, std::span<std::uint8_t> payload,
-                          const LanePlan& plan) {
-  return encodePlanned<WfmLanes>(wave, start, payload, plan);
-}
+template LaneResult<AdpcmState> encodeInLanes<AdpcmGreedy<4>>(const WaveInfo&, AdpcmState,
+                                                              std::span<std::uint8_t>,
+                                                              const LanePlan&);
+template LaneResult<AdpcmState> encodeInLanes<AdpcmGreedy<3>>(const WaveInfo&, AdpcmState,
+                                                              std::span<std::uint8_t>,
+                                                              const LanePlan&);
+template LaneResult<AdpcmState> encodeInLanes<AdpcmGreedy<2>>(const WaveInfo&, AdpcmState,
+                                                              std::span<std::uint8_t>,
+                                                              const LanePlan&);
+template LaneResult<WfmState> encodeInLanes<WfmGreedy>(const WaveInfo&, WfmState,
+                                                       std::span<std::uint8_t>, const LanePlan&);
 
 }  // namespace korvane

@@ -1,7 +1,5 @@
-// The greedy ADPCM and WFM coders at speed. The greedy coder is a function of its
-// state and its input alone, so two runs that reach the same state at the
-// same sample write the same codes from there on. The input is cut into
-// chunks; every chunk is coded from a guessed start state, 32 chunks at once
+// The greedy ADPCM and WFM coders at speed (fast/greedy.h). The input is cut
+// into chunks; every chunk is coded from a guessed start state, 32 chunks at once
 // in vector lanes; then, in order, the true coder runs from the true end state
 // of the chunk before only until its state equals the guessed run's at a
 // checkpoint, and from there the guessed run's codes are the true ones. A
@@ -9,13 +7,10 @@
 // mostly do not meet ends the guessing. The bytes are the serial coder's.
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
-#include "codec/adpcm.h"
-#include "codec/wfm.h"
 #include "wav/wave_reader.h"
 
 namespace korvane {
@@ -28,41 +23,35 @@ enum class CoderPath : std::uint8_t {
 // The fastest path this CPU has.
 [[nodiscard]] CoderPath bestCoderPath();
 
-// How the coder runs: its path, and the samples of a chunk (a multiple of 16;
-// 0 picks it from the format and the length). Tests force each path and odd cuts.
+// How the coder runs: its path; the samples of a chunk (a multiple of 16; 0
+// picks it from the format and the length) and the samples the first runs
+// have to meet (0: the format's own), which tests set to force odd cuts; and
+// whether an input whose first runs do not meet is coded serially or left.
 struct LanePlan {
   CoderPath path = bestCoderPath();
   std::size_t chunkLength = 0;
+  std::uint64_t meetWithin = 0;
+  bool codeUnmet = true;
 };
 
-// The guessed state at a chunk's start: the sample before it as predictor.
-// The 2-bit index moves by -3 or +5, both 5 mod 8, so between clamps it keeps
-// the class 5k mod 8 after k codes; a guess of another class would never meet.
-template <unsigned Bits>
-AdpcmState guessAdpcmState(std::int32_t previous, std::uint64_t codesBefore) {
-  const std::int32_t predictor = std::clamp(previous, -32768, 32767);
-  if constexpr (Bits == 2) {
-    return {predictor, static_cast<std::int8_t>(40 + 5 * codesBefore % 8)};
-  }
-  return {predictor, 0};
-}
+// What a lane coding did: the state after the last sample, and whether it
+// coded the input (false only where plan.codeUnmet is false).
+template <class State>
+struct LaneResult {
+  State end;
+  bool coded;
+};
 
-// The greedy coder's contract from a state (encodeAdpcmFrom,
-// encoders/encoders.h), on the path of plan.
-template <unsigned Bits>
-AdpcmState encodeAdpcmPlanned(const WaveInfo& wave, AdpcmState start,
-                              std::span<std::uint8_t> payload, const LanePlan& plan);
-
-// The guessed WFM state at a chunk's start: the sample before it as the
-// estimate, the smallest step.
-[[nodiscard]] inline WfmState guessWfmState(std::int32_t previous) {
-  WfmState s;
-  s.estimate = offsetForm(previous);
-  return s;
-}
-
-// The same for WFM (encodeWfmFrom).
-WfmState encodeWfmPlanned(const WaveInfo& wave, WfmState start, std::span<std::uint8_t> payload,
-                          const LanePlan& plan);
+// The greedy coder C (fast/greedy.h) from a state, with the contract of its
+// serial coder (encodeAdpcmFrom, encodeWfmFrom), on the path of plan. Before
+// guessing, the true run steps beside a run from another state; where the two
+// do not meet within C::kMeetWithin samples, guessed runs would not meet the
+// true one either, and the rest is coded serially, or with !plan.codeUnmet
+// not at all (a caller coding from a guessed state would throw it away).
+// Instantiated for
+// AdpcmGreedy<4>, <3>, <2> and WfmGreedy.
+template <class C>
+LaneResult<typename C::State> encodeInLanes(const WaveInfo& wave, typename C::State start,
+                                            std::span<std::uint8_t> payload, const LanePlan& plan);
 
 }  // namespace korvane
