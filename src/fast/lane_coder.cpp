@@ -127,7 +127,9 @@ struct Speculation {
 
 CoderPath bestCoderPath() {
   __builtin_cpu_init();
-  return __builtin_cpu_supports("avx512f") ? CoderPath::avx512 : CoderPath::serial;
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
+             ? CoderPath::avx512
+             : CoderPath::serial;
 }
 
 template <class C>

@@ -20,9 +20,11 @@ struct Lanes {
 };
 
 // One sample in sixteen lanes: the steps of quantizeAdpcm. The magnitude is
-// the number of sums the difference reaches; its reconstruction is the base
+// the number of sums the difference reaches and its reconstruction the base
 // share plus the largest sum reached (the core builds the sums as the
-// reconstructions less the base).
+// reconstructions less the base). The sums are compared in 16 bits, two to a
+// lookup (codec/vector_tables.h); the difference is held below 65535 for
+// that, which changes no comparison.
 struct AdpcmStep {
   const VectorTables& t;
 
@@ -30,17 +32,26 @@ struct AdpcmStep {
   __m512i operator()(Lanes& s, __m512i x) const {
     const __m512i diff = _mm512_sub_epi32(x, s.first);
     const __mmask16 negative = _mm512_cmplt_epi32_mask(diff, _mm512_setzero_si512());
-    const __m512i d = _mm512_abs_epi32(diff);
+    const __m512i d = _mm512_min_epi32(_mm512_abs_epi32(diff), _mm512_set1_epi32(0xFFFE));
+    const __m512i both = _mm512_or_si512(d, _mm512_slli_epi32(d, 16));
     const IndexThirds thirds = thirdsOf(s.second);
-    __m512i magnitude = _mm512_setzero_si512();
+    const unsigned pairCount = t.magnitudes / 2;
+    __m512i count = _mm512_setzero_si512();
     __m512i reached = _mm512_setzero_si512();
-    for (unsigned k = 0; k + 1 < t.magnitudes; ++k) {
-      const __m512i sum = lookup(t.sums[k], s.second, thirds);
-      const __mmask16 ge = _mm512_cmpge_epi32_mask(d, sum);
-      magnitude = _mm512_mask_add_epi32(magnitude, ge, magnitude, _mm512_set1_epi32(1));
-      reached = _mm512_mask_mov_epi32(reached, ge, sum);
+    __m512i pair = _mm512_setzero_si512();
+    for (unsigned p = 0; p < pairCount; ++p) {
+      pair = lookup(t.pairs[p], s.second, thirds);
+      __mmask32 ge = _mm512_cmpge_epu16_mask(both, pair);
+      if (p + 1 == pairCount) ge &= 0x55555555u;  // not the base share
+      count = _mm512_mask_add_epi16(count, ge, count, _mm512_set1_epi16(1));
+      reached = _mm512_mask_max_epu16(reached, ge, reached, pair);
     }
-    const __m512i delta = _mm512_add_epi32(lookup(t.base, s.second, thirds), reached);
+    const __m512i low = _mm512_set1_epi32(0xFFFF);
+    const __m512i magnitude =
+        _mm512_add_epi32(_mm512_and_si512(count, low), _mm512_srli_epi32(count, 16));
+    const __m512i delta = _mm512_add_epi32(
+        _mm512_srli_epi32(pair, 16),
+        _mm512_max_epi32(_mm512_and_si512(reached, low), _mm512_srli_epi32(reached, 16)));
     const __m512i moved =
         _mm512_mask_sub_epi32(_mm512_add_epi32(s.first, delta), negative, s.first, delta);
     s.first = _mm512_max_epi32(_mm512_min_epi32(moved, _mm512_set1_epi32(32767)),
