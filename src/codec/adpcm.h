@@ -297,6 +297,7 @@ constexpr VectorTables makeVectorTables() {
       t.pairs[p][i] =
           static_cast<std::int32_t>(static_cast<std::uint32_t>(values[2 * p]) |
                                     static_cast<std::uint32_t>(values[2 * p + 1]) << 16);
+      t.pairRows[i][p] = t.pairs[p][i];
     }
   }
   // The step index update reads a move's low eight bits as signed (updateStepIndex).

@@ -21,6 +21,7 @@ struct VectorTables {
   alignas(64) std::int32_t sums[7][96];
   alignas(64) std::int32_t base[96];
   alignas(64) std::int32_t pairs[4][96];
+  alignas(16) std::int32_t pairRows[96][4];  // pairs[p][i] at pairRows[i][p]
   alignas(64) std::int32_t moves[16];
   alignas(32) std::int32_t movesByMagnitude[8];  // the move of either sign's code
   std::int32_t maxIndex;

@@ -64,9 +64,9 @@ struct AdpcmGreedy {
   static State of(std::int32_t first, std::int32_t second) {
     return {first, static_cast<std::int8_t>(second)};
   }
-  static void runLanes(LaneRun& run) {
+  static void runLanes(LaneRun& run, CoderPath path) {
     run.adpcm = &kVectorTables<Bits>;
-    runAdpcmLanesAvx512(run);
+    path == CoderPath::avx512 ? runAdpcmLanesAvx512(run) : runAdpcmLanesAvx2(run);
   }
   static State serial(const WaveInfo& wave, State start, std::span<std::uint8_t> payload) {
     return encodeAdpcmFrom<Bits>(wave, start, payload);
@@ -112,9 +112,9 @@ struct WfmGreedy {
     return {static_cast<std::uint32_t>(first), packed & 0xFFFFu,
             static_cast<std::uint8_t>(packed >> 16)};
   }
-  static void runLanes(LaneRun& run) {
+  static void runLanes(LaneRun& run, CoderPath path) {
     run.wfm = &kWfmVectorTables;
-    runWfmLanesAvx512(run);
+    path == CoderPath::avx512 ? runWfmLanesAvx512(run) : runWfmLanesAvx2(run);
   }
   static State serial(const WaveInfo& wave, State start, std::span<std::uint8_t> payload) {
     return encodeWfmFrom(wave, start, payload);

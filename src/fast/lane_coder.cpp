@@ -18,8 +18,9 @@ template <class C>
 struct Speculation {
   using State = typename C::State;
 
-  explicit Speculation(std::size_t chunkLength)
-      : chunk(chunkLength),
+  Speculation(std::size_t chunkLength, CoderPath lanePath)
+      : path(lanePath),
+        chunk(chunkLength),
         window(chunkLength * kLaneCount),
         reach(std::max(chunkLength / 4 / kCheckpointEvery, std::size_t{1}) * kCheckpointEvery),
         x(window),
@@ -47,7 +48,7 @@ struct Speculation {
       guessed.startFirst[j] = C::first(start);
       guessed.startSecond[j] = C::second(start);
     }
-    C::runLanes(guessed);
+    C::runLanes(guessed, path);
     // The start of every chunk again, from the end state of the chunk before
     // in the guessed run: the true start wherever that chunk met. The repairs
     // then run in lanes too, and only what this run does not reach is serial.
@@ -67,7 +68,7 @@ struct Speculation {
       repairs.startFirst[j] = j == 0 ? C::first(state) : firsts[last + j - 1];
       repairs.startSecond[j] = j == 0 ? C::second(state) : seconds[last + j - 1];
     }
-    C::runLanes(repairs);
+    C::runLanes(repairs, path);
 
     std::size_t met = 1;
     std::array<std::size_t, kLaneCount> meetings{};
@@ -112,6 +113,7 @@ struct Speculation {
     return met;
   }
 
+  CoderPath path;
   std::size_t chunk;
   std::size_t window;
   std::size_t reach;  // samples of the repair run
@@ -125,11 +127,23 @@ struct Speculation {
 
 }  // namespace
 
-CoderPath bestCoderPath() {
+bool canRun(CoderPath path) {
   __builtin_cpu_init();
-  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
-             ? CoderPath::avx512
-             : CoderPath::serial;
+  switch (path) {
+    case CoderPath::avx512:
+      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    case CoderPath::avx2:
+      return __builtin_cpu_supports("avx2");
+    default:
+      return true;
+  }
+}
+
+CoderPath bestCoderPath() {
+  for (const CoderPath path : {CoderPath::avx512, CoderPath::avx2}) {
+    if (canRun(path)) return path;
+  }
+  return CoderPath::serial;
 }
 
 template <class C>
@@ -175,7 +189,7 @@ LaneResult<typename C::State> encodeInLanes(const WaveInfo& wave, typename C::St
     return {C::serial(partOf(wave, done, total - done), state, payload.subspan(at)), true};
   }
   WaveInfo reader = partOf(wave, done, total - done);
-  Speculation<C> s(chunk);
+  Speculation<C> s(chunk, plan.path);
   codes.resize(window);
 
   bool speculating = true;

@@ -11,17 +11,14 @@
 #include <cstdint>
 #include <span>
 
+#include "fast/lane_run.h"
 #include "wav/wave_reader.h"
 
 namespace korvane {
 
-enum class CoderPath : std::uint8_t {
-  serial,  // one chain, sample after sample (every CPU)
-  avx512,  // speculative chunks in AVX-512 lanes
-};
-
-// The fastest path this CPU has.
+// The fastest path this CPU has, and whether it has a path's instructions.
 [[nodiscard]] CoderPath bestCoderPath();
+[[nodiscard]] bool canRun(CoderPath path);
 
 // How the coder runs: its path; the samples of a chunk (a multiple of 16; 0
 // picks it from the format and the length) and the samples the first runs

@@ -33,8 +33,17 @@ struct LaneRun {
   const WfmVectorTables* wfm;  // for the WFM kernel
 };
 
-// The AVX-512 kernels; only called where the CPU has AVX-512F.
+// The kernels: AVX-512 (F and BW) and AVX2, each only called where the CPU
+// has its instructions.
 void runAdpcmLanesAvx512(const LaneRun& run);
 void runWfmLanesAvx512(const LaneRun& run);
+void runAdpcmLanesAvx2(const LaneRun& run);
+void runWfmLanesAvx2(const LaneRun& run);
+
+enum class CoderPath : std::uint8_t {
+  serial,  // one chain, sample after sample (every CPU)
+  avx2,    // speculative chunks in AVX2 lanes
+  avx512,  // speculative chunks in AVX-512 lanes
+};
 
 }  // namespace korvane
