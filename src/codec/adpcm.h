@@ -262,16 +262,25 @@ std::uint8_t* packCodes(std::span<const std::uint8_t> codes, std::uint8_t* out) 
 template <CodeLayout L>
 const std::uint8_t* unpackCodes(const std::uint8_t* in, std::span<std::uint8_t> codes) {
   constexpr std::uint32_t kMask = (1u << L.bits) - 1;
-  for (std::size_t at = 0; at < codes.size(); at += L.codesPerGroup) {
-    const std::size_t left = codes.size() - at;
-    const unsigned count = left < L.codesPerGroup ? static_cast<unsigned>(left) : L.codesPerGroup;
-    const unsigned shift = L.partialAtTop ? (L.codesPerGroup - count) * L.bits : 0;
+  // Whole groups in a loop of fixed counts, as in packCodes; then a partial one.
+  const std::size_t whole = codes.size() / L.codesPerGroup * L.codesPerGroup;
+  std::uint8_t* c = codes.data();
+  for (std::size_t at = 0; at < whole; at += L.codesPerGroup) {
+    std::uint32_t group = 0;
+    for (unsigned b = 0; b < L.groupBytes; ++b)
+      group |= std::uint32_t{in[b]} << (8 * b);
+    in += L.groupBytes;
+    for (unsigned j = 0; j < L.codesPerGroup; ++j)
+      c[at + j] = static_cast<std::uint8_t>((group >> (j * L.bits)) & kMask);
+  }
+  if (const std::size_t count = codes.size() - whole; count > 0) {
+    const unsigned shift =
+        L.partialAtTop ? (L.codesPerGroup - static_cast<unsigned>(count)) * L.bits : 0;
     std::uint32_t group = 0;
     for (unsigned b = 0; b < L.groupBytes; ++b)
       group |= std::uint32_t{*in++} << (8 * b);
-    for (unsigned j = 0; j < count; ++j) {
-      codes[at + j] = static_cast<std::uint8_t>((group >> (shift + j * L.bits)) & kMask);
-    }
+    for (std::size_t j = 0; j < count; ++j)
+      c[whole + j] = static_cast<std::uint8_t>((group >> (shift + j * L.bits)) & kMask);
   }
   return in;
 }
