@@ -2,8 +2,10 @@
 
 #include <cmath>
 #include <new>
+#include <vector>
 
 #include "app/messages.h"
+#include "app/piece_writer.h"
 #include "app/progress.h"
 #include "convert/convert.h"
 #include "convert/prepare.h"
@@ -16,8 +18,9 @@ namespace {
 
 // What a conversion built: the output bytes and what the report tells of them.
 struct Built {
-  Prepared prepared;  // the input as the encoder reads it, when it was prepared
-  OutputBuffer output;
+  Prepared prepared;    // the input as the encoder reads it, when it was prepared
+  OutputBuffer output;  // an encode's output
+  std::uint64_t outputBytes = 0;
   WaveInfo wave;      // of an encode's input
   StreamInfo stream;  // of a decode's input
 };
@@ -35,7 +38,7 @@ void printReport(Console& console, const Conversion& c, const Built& built) {
   const StreamInfo stream =
       decode ? built.stream
              : StreamInfo{c.command.format, built.wave.sampleCount, built.wave.sampleRate};
-  const auto bytes = static_cast<unsigned long long>(built.output.bytes.size());
+  const auto bytes = static_cast<unsigned long long>(built.outputBytes);
   const unsigned bits = factsOf(stream.format).bitsPerSample;
   Fidelity fidelity;
   bool measured = false;
@@ -105,18 +108,32 @@ void encodeWithProgress(Console& console, const Conversion& c, const WaveInfo& w
   encodeStreamInto(format, wave, out, level, &progress);
 }
 
-int build(Console& console, const Conversion& c, std::span<const std::uint8_t> file, Built& built) {
-  if (c.command.action == Action::decode) {
-    DecodeCursor cursor;
-    if (const DecodeError error = openStream(file, cursor); error != DecodeError::none) {
-      return reportFailure(console, failureOf(error), c.inputName);
-    }
-    built.stream = cursor.info;
-    allocateOutput(static_cast<std::size_t>(decodedWaveLength(cursor.info.sampleCount)),
-                   built.output);
-    decodeToWaveInto(cursor, built.output.bytes);
-    return 0;
+// A decode is written as it is played, a piece at a time: no buffer holds the
+// whole file, and with a second thread the writing overlaps the playing.
+int playAndWrite(Console& console, const Conversion& c, std::span<const std::uint8_t> file,
+                 OutputFile& output, Built& built) {
+  DecodeCursor cursor;
+  if (const DecodeError error = openStream(file, cursor); error != DecodeError::none) {
+    return reportFailure(console, failureOf(error), c.inputName);
   }
+  built.stream = cursor.info;
+  built.outputBytes = decodedWaveLength(cursor.info.sampleCount);
+  constexpr std::size_t kPieceBytes = 256 * kCodePiece;  // 128 pieces of samples, 1 MiB
+  std::vector<std::uint8_t> buffers(2 * kPieceBytes);
+  PieceWriter writer(output, c.options.preparation.threads > 1);
+  const auto start = waveStart(cursor);
+  bool ok = writer.put(start);
+  for (std::size_t k = 0; ok; k ^= 1) {
+    const std::span<std::uint8_t> piece = std::span(buffers).subspan(k * kPieceBytes, kPieceBytes);
+    const std::size_t n = nextWaveBytes(cursor, piece);
+    if (n == 0) break;
+    ok = writer.put(piece.first(n));
+  }
+  if (!(ok && writer.finish())) return reportFailure(console, Failure::cannotWrite, c.outputName);
+  return 0;
+}
+
+int build(Console& console, const Conversion& c, std::span<const std::uint8_t> file, Built& built) {
   if (c.options.prepare) {
     bool tooLong = false;
     const WaveError error = prepareInput(file, c.options.preparation, built.prepared, tooLong);
@@ -141,6 +158,7 @@ int build(Console& console, const Conversion& c, std::span<const std::uint8_t> f
   }
   allocateOutput(static_cast<std::size_t>(streamLength(c.command.format, built.wave.sampleCount)),
                  built.output);
+  built.outputBytes = built.output.bytes.size();
   encodeWithProgress(console, c, built.wave, built.output.bytes);
   return 0;
 }
@@ -151,11 +169,17 @@ int loadBuildWrite(Console& console, const Conversion& c, InputFile& input, Outp
   if (!loadInput(input, loaded)) return reportFailure(console, Failure::cannotRead, c.inputName);
   Built built;
   try {
-    if (const int code = build(console, c, loaded.bytes(), built); code != 0) return code;
+    if (c.command.action == Action::decode) {
+      if (const int code = playAndWrite(console, c, loaded.bytes(), output, built); code != 0) {
+        return code;
+      }
+    } else {
+      if (const int code = build(console, c, loaded.bytes(), built); code != 0) return code;
+      if (!writeOutput(output, built.output.bytes)) {
+        return reportFailure(console, Failure::cannotWrite, c.outputName);
+      }
+    }
   } catch (const std::bad_alloc&) {
-    return reportFailure(console, Failure::cannotWrite, c.outputName);
-  }
-  if (!writeOutput(output, built.output.bytes)) {
     return reportFailure(console, Failure::cannotWrite, c.outputName);
   }
   if (c.options.report) printReport(console, c, built);

@@ -120,19 +120,49 @@ std::vector<std::uint8_t> decodeToWave(DecodeCursor cursor) {
   return wave;
 }
 
-void decodeToWaveInto(DecodeCursor cursor, std::span<std::uint8_t> wave) {
-  storeWaveHeader(wave.first<kWaveHeaderBytes>(), cursor.info.sampleRate, cursor.info.sampleCount);
-  std::uint8_t* out = wave.data() + kWaveHeaderBytes;
-  out = storeLe(out, static_cast<std::uint16_t>(cursor.seed), 2);
+std::array<std::uint8_t, kWaveStartBytes> waveStart(const DecodeCursor& cursor) {
+  std::array<std::uint8_t, kWaveStartBytes> start;
+  storeWaveHeader(std::span(start).first<kWaveHeaderBytes>(), cursor.info.sampleRate,
+                  cursor.info.sampleCount);
+  storeLe(&start[kWaveHeaderBytes], static_cast<std::uint16_t>(cursor.seed), 2);
+  return start;
+}
+
+std::size_t nextWaveBytes(DecodeCursor& cursor, std::span<std::uint8_t> out) {
   std::array<std::int16_t, kCodePiece> piece;
-  while (const std::size_t count = decodeSamples(cursor, piece)) {
+  std::size_t written = 0;
+  while (written + 2 * kCodePiece <= out.size()) {
+    const std::size_t count = decodeSamples(cursor, piece);
+    if (count == 0) break;
     // Two bytes a sample, low byte first, in a loop the compiler vectorizes.
+    std::uint8_t* to = out.data() + written;
     for (std::size_t j = 0; j < count; ++j) {
       const auto v = static_cast<std::uint16_t>(piece[j]);
-      out[2 * j] = static_cast<std::uint8_t>(v);
-      out[2 * j + 1] = static_cast<std::uint8_t>(v >> 8);
+      to[2 * j] = static_cast<std::uint8_t>(v);
+      to[2 * j + 1] = static_cast<std::uint8_t>(v >> 8);
     }
-    out += 2 * count;
+    written += 2 * count;
+  }
+  return written;
+}
+
+void decodeToWaveInto(DecodeCursor cursor, std::span<std::uint8_t> wave) {
+  const auto start = waveStart(cursor);
+  std::copy(start.begin(), start.end(), wave.begin());
+  // Whole pieces in place; the last, short of a whole kCodePiece, through room for one.
+  constexpr std::size_t kPieceBytes = 2 * kCodePiece;
+  std::span<std::uint8_t> rest = wave.subspan(kWaveStartBytes);
+  while (!rest.empty()) {
+    std::size_t n = 0;
+    if (rest.size() >= kPieceBytes) {
+      n = nextWaveBytes(cursor, rest.first(rest.size() / kPieceBytes * kPieceBytes));
+    } else {
+      std::array<std::uint8_t, kPieceBytes> last;
+      n = std::min(nextWaveBytes(cursor, last), rest.size());
+      std::copy_n(last.begin(), n, rest.begin());
+    }
+    if (n == 0) break;
+    rest = rest.subspan(n);
   }
 }
 

@@ -8,6 +8,7 @@
 // padding, which is ignored.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -63,6 +64,14 @@ std::size_t decodeSamples(DecodeCursor& cursor, std::span<std::int16_t> out);
 // The whole stream as a mono 16-bit WAV file at the stream's sample rate, into
 // wave, which must be decodedWaveLength(cursor.info.sampleCount) bytes.
 void decodeToWaveInto(DecodeCursor cursor, std::span<std::uint8_t> wave);
+
+// The same file a piece at a time: its header and the seed sample, then the
+// samples after the seed, two bytes each, low byte first. nextWaveBytes fills
+// out, whose size must be a multiple of 2 * kCodePiece, as far as the stream
+// goes and returns the bytes written, 0 at the end.
+inline constexpr std::size_t kWaveStartBytes = kWaveHeaderBytes + 2;
+[[nodiscard]] std::array<std::uint8_t, kWaveStartBytes> waveStart(const DecodeCursor& cursor);
+std::size_t nextWaveBytes(DecodeCursor& cursor, std::span<std::uint8_t> out);
 
 // The same, into a buffer of its own.
 [[nodiscard]] std::vector<std::uint8_t> decodeToWave(DecodeCursor cursor);

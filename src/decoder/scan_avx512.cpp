@@ -48,6 +48,23 @@ inline __m512i apply(const Steps& s, __m512i x) {
   return _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(x, s.add), s.low), s.high);
 }
 
+// x after each of the sixteen steps "add, then clamp to low..high": where no
+// running sum leaves the range (most blocks), the plain prefix sum is exact
+// and four additions cheaper than the composition of the steps.
+inline __m512i play(__m512i add, __m512i x, std::int32_t low, std::int32_t high) {
+  const __m512i zero = _mm512_setzero_si512();
+  __m512i sums = add;
+  sums = _mm512_add_epi32(sums, _mm512_alignr_epi32(sums, zero, 15));
+  sums = _mm512_add_epi32(sums, _mm512_alignr_epi32(sums, zero, 14));
+  sums = _mm512_add_epi32(sums, _mm512_alignr_epi32(sums, zero, 12));
+  sums = _mm512_add_epi32(sums, _mm512_alignr_epi32(sums, zero, 8));
+  const __m512i plain = _mm512_add_epi32(x, sums);
+  const __mmask16 inside = _mm512_cmpge_epi32_mask(plain, _mm512_set1_epi32(low)) &
+                           _mm512_cmple_epi32_mask(plain, _mm512_set1_epi32(high));
+  if (inside == 0xFFFF) return plain;
+  return apply(prefix({add, _mm512_set1_epi32(low), _mm512_set1_epi32(high)}), x);
+}
+
 }  // namespace
 
 bool canPlayInLanes() {
@@ -66,9 +83,7 @@ void playAdpcmAvx512(const VectorTables& t, const std::uint8_t* codes, std::size
     const __m512i code =
         _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(codes + at)));
     // The step index after each code, then the one before it.
-    const Steps indexSteps = prefix({_mm512_permutexvar_epi32(code, moves), _mm512_setzero_si512(),
-                                     _mm512_set1_epi32(t.maxIndex)});
-    const __m512i after = apply(indexSteps, carryIndex);
+    const __m512i after = play(_mm512_permutexvar_epi32(code, moves), carryIndex, 0, t.maxIndex);
     const __m512i before = _mm512_alignr_epi32(after, carryIndex, 15);
     carryIndex = _mm512_permutexvar_epi32(_mm512_set1_epi32(15), after);
     // Each code's reconstruction: the base share and the largest sum its magnitude reaches.
@@ -82,9 +97,7 @@ void playAdpcmAvx512(const VectorTables& t, const std::uint8_t* codes, std::size
     }
     const __mmask16 negative = _mm512_test_epi32_mask(code, sign);
     delta = _mm512_mask_sub_epi32(delta, negative, _mm512_setzero_si512(), delta);
-    const Steps predictorSteps =
-        prefix({delta, _mm512_set1_epi32(-32768), _mm512_set1_epi32(32767)});
-    const __m512i played = apply(predictorSteps, carryPredictor);
+    const __m512i played = play(delta, carryPredictor, -32768, 32767);
     carryPredictor = _mm512_permutexvar_epi32(_mm512_set1_epi32(15), played);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + at), _mm512_cvtepi32_epi16(played));
   }

@@ -46,6 +46,7 @@ struct OutputFile {
   std::string partial;   // the new file beside the target, while there is one
   int partialSlot = -1;  // where the interrupt handler finds `partial`
   OutputMode mode = OutputMode::direct;
+  bool started = false;  // a piece has been written
 };
 
 enum class CreateResult : std::uint8_t { created, failed, isInput, isWave };
@@ -103,6 +104,12 @@ void closeInput(InputFile& input);
 // failure, after which the old file is as it was (a rewrite in place that
 // fails is removed).
 [[nodiscard]] bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes);
+
+// The same in pieces: each piece is written after the ones before it, and
+// finishOutput closes and puts the new file in place. A false from either
+// has already dropped the output as writeOutput does.
+[[nodiscard]] bool writeOutputPiece(OutputFile& output, std::span<const std::uint8_t> bytes);
+[[nodiscard]] bool finishOutput(OutputFile& output);
 
 // Drops a conversion that could not finish: the new file is removed, the old
 // one left as it was.

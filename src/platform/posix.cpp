@@ -288,12 +288,29 @@ CreateResult createOutput(const std::string& name, const FileIdentity& input, bo
   return CreateResult::created;
 }
 
-bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes) {
-  bool ok = output.mode != OutputMode::inPlace || ftruncate(fdOf(output.handle), 0) == 0;
+namespace {
+
+// Drops an output whose writing failed: a rewrite in place is removed.
+void failOutput(OutputFile& output) {
+  if (output.mode == OutputMode::inPlace) unlink(output.target.c_str());
+  discardOutput(output);
+}
+
+}  // namespace
+
+bool writeOutputPiece(OutputFile& output, std::span<const std::uint8_t> bytes) {
+  bool ok = output.started || output.mode != OutputMode::inPlace ||
+            ftruncate(fdOf(output.handle), 0) == 0;
+  output.started = true;
   ok = ok && writeAll(fdOf(output.handle), bytes);
+  if (!ok) failOutput(output);
+  return ok;
+}
+
+bool finishOutput(OutputFile& output) {
   const int fd = fdOf(output.handle);
   output.handle = -1;
-  if (close(fd) != 0) ok = false;
+  bool ok = close(fd) == 0;
   if (ok && output.mode == OutputMode::replace) {
     ok = rename(output.partial.c_str(), output.target.c_str()) == 0;
     if (ok) {
@@ -302,9 +319,12 @@ bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes) {
       output.partial.clear();
     }
   }
-  if (!ok && output.mode == OutputMode::inPlace) unlink(output.target.c_str());
-  if (!ok) discardOutput(output);
+  if (!ok) failOutput(output);
   return ok;
+}
+
+bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes) {
+  return writeOutputPiece(output, bytes) && finishOutput(output);
 }
 
 void discardOutput(OutputFile& output) {

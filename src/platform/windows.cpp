@@ -274,13 +274,30 @@ CreateResult createOutput(const std::string& name, const FileIdentity& input, bo
   return CreateResult::created;
 }
 
-bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes) {
+namespace {
+
+// Drops an output whose writing failed: a rewrite in place is removed.
+void failOutput(OutputFile& output) {
+  if (output.mode == OutputMode::inPlace) DeleteFileW(wide(output.target).c_str());
+  discardOutput(output);
+}
+
+}  // namespace
+
+bool writeOutputPiece(OutputFile& output, std::span<const std::uint8_t> bytes) {
   const HANDLE file = handleOf(output.handle);
-  bool ok = output.mode != OutputMode::inPlace ||
+  bool ok = output.started || output.mode != OutputMode::inPlace ||
             (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(file));
+  output.started = true;
   ok = ok && writeAll(file, bytes);
+  if (!ok) failOutput(output);
+  return ok;
+}
+
+bool finishOutput(OutputFile& output) {
+  const HANDLE file = handleOf(output.handle);
   output.handle = -1;
-  if (!CloseHandle(file)) ok = false;
+  bool ok = CloseHandle(file) != 0;
   if (ok && output.mode == OutputMode::replace) {
     ok = MoveFileExW(wide(output.partial).c_str(), wide(output.target).c_str(),
                      MOVEFILE_REPLACE_EXISTING) != 0;
@@ -290,9 +307,12 @@ bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes) {
       output.partial.clear();
     }
   }
-  if (!ok && output.mode == OutputMode::inPlace) DeleteFileW(wide(output.target).c_str());
-  if (!ok) discardOutput(output);
+  if (!ok) failOutput(output);
   return ok;
+}
+
+bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes) {
+  return writeOutputPiece(output, bytes) && finishOutput(output);
 }
 
 void discardOutput(OutputFile& output) {
