@@ -86,15 +86,24 @@ void playAdpcmAvx512(const VectorTables& t, const std::uint8_t* codes, std::size
     const __m512i after = play(_mm512_permutexvar_epi32(code, moves), carryIndex, 0, t.maxIndex);
     const __m512i before = _mm512_alignr_epi32(after, carryIndex, 15);
     carryIndex = _mm512_permutexvar_epi32(_mm512_set1_epi32(15), after);
-    // Each code's reconstruction: the base share and the largest sum its magnitude reaches.
+    // Each code's reconstruction: the base share and the largest sum its
+    // magnitude m reaches, sum m - 1 of the pair tables (codec/vector_tables.h):
+    // the pair (m - 1) / 2, its high half where m - 1 is odd.
     const IndexThirds thirds = thirdsOf(before);
     const __m512i magnitude = _mm512_and_si512(code, magnitudeBits);
-    __m512i delta = lookup(t.base, before, thirds);
-    for (unsigned k = 0; k + 1 < t.magnitudes; ++k) {
-      const __mmask16 reaches =
-          _mm512_cmpeq_epi32_mask(magnitude, _mm512_set1_epi32(static_cast<int>(k + 1)));
-      delta = _mm512_mask_add_epi32(delta, reaches, delta, lookup(t.sums[k], before, thirds));
+    const __m512i position = _mm512_sub_epi32(magnitude, _mm512_set1_epi32(1));
+    const __m512i which = _mm512_srai_epi32(position, 1);
+    __m512i pair = lookup(t.pairs[0], before, thirds);
+    __m512i reached = pair;
+    for (unsigned p = 1; p < t.magnitudes / 2; ++p) {
+      pair = lookup(t.pairs[p], before, thirds);
+      reached = _mm512_mask_mov_epi32(
+          reached, _mm512_cmpeq_epi32_mask(which, _mm512_set1_epi32(static_cast<int>(p))), pair);
     }
+    const __m512i half = _mm512_slli_epi32(_mm512_and_si512(position, _mm512_set1_epi32(1)), 4);
+    reached = _mm512_maskz_and_epi32(_mm512_cmpgt_epi32_mask(magnitude, _mm512_setzero_si512()),
+                                     _mm512_srlv_epi32(reached, half), _mm512_set1_epi32(0xFFFF));
+    __m512i delta = _mm512_add_epi32(_mm512_srli_epi32(pair, 16), reached);
     const __mmask16 negative = _mm512_test_epi32_mask(code, sign);
     delta = _mm512_mask_sub_epi32(delta, negative, _mm512_setzero_si512(), delta);
     const __m512i played = play(delta, carryPredictor, -32768, 32767);
