@@ -48,10 +48,15 @@ inline __m512i apply(const Steps& s, __m512i x) {
   return _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(x, s.add), s.low), s.high);
 }
 
+[[gnu::noinline]] __m512i playClamped(__m512i add, __m512i x, std::int32_t low, std::int32_t high) {
+  return apply(prefix({add, _mm512_set1_epi32(low), _mm512_set1_epi32(high)}), x);
+}
+
 // x after each of the sixteen steps "add, then clamp to low..high": where no
 // running sum leaves the range (most blocks), the plain prefix sum is exact
 // and four additions cheaper than the composition of the steps.
-inline __m512i play(__m512i add, __m512i x, std::int32_t low, std::int32_t high) {
+[[gnu::always_inline]] inline __m512i play(__m512i add, __m512i x, std::int32_t low,
+                                           std::int32_t high) {
   const __m512i zero = _mm512_setzero_si512();
   __m512i sums = add;
   sums = _mm512_add_epi32(sums, _mm512_alignr_epi32(sums, zero, 15));
@@ -62,7 +67,7 @@ inline __m512i play(__m512i add, __m512i x, std::int32_t low, std::int32_t high)
   const __mmask16 inside = _mm512_cmpge_epi32_mask(plain, _mm512_set1_epi32(low)) &
                            _mm512_cmple_epi32_mask(plain, _mm512_set1_epi32(high));
   if (inside == 0xFFFF) return plain;
-  return apply(prefix({add, _mm512_set1_epi32(low), _mm512_set1_epi32(high)}), x);
+  return playClamped(add, x, low, high);
 }
 
 }  // namespace
