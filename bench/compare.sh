@@ -1,87 +1,139 @@
 #!/usr/bin/env bash
-# Whole-process comparison: korvane against ffmpeg's and sox's IMA ADPCM
-# encoders and cat (the I/O floor), on a long recording made by repeating
-# speech (about 200 MB) and on ten minutes of it. Prints the median wall time
-# of several runs, the ratio to korvane -E4, and the peak memory of each.
-#   bench/compare.sh [--install] [--runs N]
-# --install fetches ffmpeg, sox, espeak-ng and GNU time from Debian first.
+# Whole-process comparison: korvane against a baseline build of korvane, and
+# against ffmpeg's IMA ADPCM encoder and cat (the I/O floor), on ten minutes of
+# speech at 16 kHz (the speech corpus repeated), ten minutes of white noise and
+# five seconds of speech. Every command runs --runs times, all of them in
+# turn, so that the machine's drift falls on all alike; prints the median wall
+# time, the median CPU time (user and system) and the peak memory of each.
+# Outputs are written over files that exist, as a build script does.
+#   bench/compare.sh [--baseline PROGRAM | --baseline-rev REV] [--runs N] [--install]
+# --baseline-rev builds that revision in a worktree under build/ first;
+# --install fetches ffmpeg, sox, espeak-ng and python3 from Debian.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/lib.sh
-runs=5
+runs=15
 install=""
+baseline=""
+rev=""
 while [ $# -gt 0 ]; do
   case $1 in
     --install) install=--install ;;
     --runs) runs=$2; shift ;;
+    --baseline) baseline=$(realpath "$2"); shift ;;
+    --baseline-rev) rev=$2; shift ;;
     *) echo "compare.sh: unknown argument $1" >&2; exit 2 ;;
   esac
   shift
 done
 if [ -n "$install" ]; then
-  install_debian ffmpeg sox espeak-ng time
+  install_debian ffmpeg sox espeak-ng python3
 fi
-[ -x /usr/bin/time ] || { echo "compare.sh: needs GNU time (/usr/bin/time); run with --install" >&2; exit 1; }
+command -v python3 >/dev/null && command -v sox >/dev/null || {
+  echo "compare.sh: needs python3 and sox (run with --install)" >&2; exit 1; }
 
 cmake --preset release >/dev/null
 cmake --build --preset release --target korvane >/dev/null
 korvane=$PWD/build/release/korvane
+if [ -n "$rev" ]; then
+  tree=$PWD/build/baseline-src
+  git worktree remove --force "$tree" 2>/dev/null || true
+  git worktree add --detach "$tree" "$rev" >/dev/null 2>&1
+  cmake -S "$tree" -B build/baseline -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DKORVANE_BUILD_TESTS=OFF -DKORVANE_BUILD_BENCH=OFF >/dev/null
+  cmake --build build/baseline --target korvane >/dev/null
+  git worktree remove --force "$tree"
+  baseline=$PWD/build/baseline/korvane
+fi
 bench/make-corpus.sh build/corpus $install >/dev/null
 
 work=${TMPDIR:-/tmp}/korvane-compare
 mkdir -p "$work"
-if [ ! -f "$work/long.wav" ]; then
+if [ ! -f "$work/ten-minutes.wav" ]; then
   list=()
-  for i in $(seq 70); do list+=(build/corpus/*-16000.wav); done
-  sox "${list[@]}" "$work/long.wav"
-  sox "$work/long.wav" "$work/ten-minutes.wav" trim 0 600
+  for _ in $(seq 7); do list+=(build/corpus/*-16000.wav); done
+  sox "${list[@]}" "$work/seven-times.wav"
+  sox "$work/seven-times.wav" "$work/ten-minutes.wav" trim 0 600
+  rm "$work/seven-times.wav"
 fi
+[ -f "$work/five-seconds.wav" ] || sox "$work/ten-minutes.wav" "$work/five-seconds.wav" trim 100 5
+[ -f "$work/noise.wav" ] ||
+  sox -n -r 16000 -b 16 -c 1 "$work/noise.wav" synth 600 whitenoise vol 0.5
+"$korvane" -E4 "$work/ten-minutes.wav" "$work/speech.AD4" >/dev/null
 
-# median of the wall times of $runs runs, and the largest peak RSS, of one command
-measure() {
-  local times=() peak=0 t rss
-  for _ in $(seq "$runs"); do
-    /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null 2>&1
-    read -r t rss <"$work/time.txt"
-    times+=("$t")
-    [ "$rss" -gt "$peak" ] && peak=$rss
-  done
-  local median
-  median=$(printf '%s\n' "${times[@]}" | median)
-  echo "$median $peak"
-}
-
-for input in long ten-minutes; do
-  wav=$work/$input.wav
-  size=$(stat -c %s "$wav")
-  "$korvane" -E4 "$wav" "$work/out.AD4" >/dev/null
-  echo
-  echo "$input.wav: $((size / 1000000)) MB, $(soxi -D "$wav" | cut -d. -f1) s; median of $runs runs"
-  echo
-  echo "| Command | Wall time (s) | Relative to korvane -E4 | Peak memory (MiB) |"
-  echo "|---|---|---|---|"
-  base=""
-  row() {
-    local name=$1; shift
-    read -r t rss < <(measure "$@")
-    [ -z "$base" ] && base=$t
-    awk -v n="$name" -v t="$t" -v b="$base" -v m="$rss" \
-      'BEGIN { printf "| %s | %.2f | %.1fx | %.0f |\n", n, t, (b > 0 ? t / b : 0), m / 1024 }'
-  }
-  row "korvane -E4" "$korvane" -E4 "$wav" "$work/out.AD4"
-  row "korvane -E2" "$korvane" -E2 "$wav" "$work/out.AD2"
-  row "korvane -E1" "$korvane" -E1 "$wav" "$work/out.WFM"
-  row "korvane -E16" "$korvane" -E16 "$wav" "$work/out.PCM"
-  row "korvane -D (of the .AD4)" "$korvane" -D "$work/out.AD4" "$work/decoded.wav"
-  row "cat (I/O floor)" sh -c "cat '$wav' > '$work/cat.out'"
-  if command -v ffmpeg >/dev/null; then
-    row "ffmpeg -c:a adpcm_ima_wav" ffmpeg -nostdin -v error -y -i "$wav" -c:a adpcm_ima_wav "$work/ffmpeg.wav"
+# Lines of "label<TAB>command"; the label names the row, "baseline" or "now" the column.
+commands=()
+add() { commands+=("$1	$2"); }
+for who in baseline now; do
+  program=$korvane
+  if [ $who = baseline ]; then
+    [ -n "$baseline" ] || continue
+    program=$baseline
   fi
-  if command -v sox >/dev/null; then
-    row "sox -e ima-adpcm" sox "$wav" -e ima-adpcm "$work/sox.wav"
-  fi
-  echo
-  for out in out.AD4 out.AD2 out.WFM out.PCM; do
-    echo "memory bound for $out: input + output + 16 MiB = $(( (size + $(stat -c %s "$work/$out")) / 1048576 + 16 )) MiB"
+  for input in ten-minutes noise five-seconds; do
+    wav=$work/$input.wav
+    for switch in -E4 -E3 -E2 -E1; do
+      add "$who|korvane $switch, $input" "$program $switch $wav $work/$who$switch.out"
+    done
   done
+  add "$who|korvane -D of the speech .AD4" "$program -D $work/speech.AD4 $work/$who-decoded.wav"
 done
+if command -v ffmpeg >/dev/null; then
+  add "now|ffmpeg -c:a adpcm_ima_wav, ten-minutes" \
+    "ffmpeg -nostdin -v error -y -i $work/ten-minutes.wav -c:a adpcm_ima_wav $work/ffmpeg.wav"
+fi
+add "now|cat (I/O floor), ten-minutes" "sh -c 'cat $work/ten-minutes.wav > $work/cat.out'"
+
+printf '%s\n' "${commands[@]}" >"$work/commands.txt"
+python3 - "$runs" "$work/commands.txt" <<'PY'
+import os, shlex, statistics, sys, time
+runs = int(sys.argv[1])
+with open(sys.argv[2]) as listing:
+    rows = [line.rstrip('\n').split('\t') for line in listing if line.strip()]
+wall = {label: [] for label, _ in rows}
+cpu = {label: [] for label, _ in rows}
+peak = {label: 0 for label, _ in rows}
+for r in range(runs + 1):  # the first round warms the caches and is not counted
+    for label, command in rows:
+        args = shlex.split(command)
+        start = time.perf_counter()
+        pid = os.fork()
+        if pid == 0:
+            null = os.open(os.devnull, os.O_WRONLY)
+            os.dup2(null, 1)
+            os.dup2(null, 2)
+            os.execvp(args[0], args)
+        _, status, usage = os.wait4(pid, 0)
+        elapsed = time.perf_counter() - start
+        if status != 0:
+            sys.exit('compare.sh: failed: ' + command)
+        if r > 0:
+            wall[label].append(elapsed * 1000)
+            cpu[label].append((usage.ru_utime + usage.ru_stime) * 1000)
+            peak[label] = max(peak[label], usage.ru_maxrss)
+def figure(label):
+    if label not in wall:
+        return '', ''
+    return ('%.1f ms' % statistics.median(wall[label]),
+            '%.1f ms (%.0f MiB)' % (statistics.median(cpu[label]), peak[label] / 1024))
+names = []
+for label, _ in rows:
+    name = label.split('|', 1)[1]
+    if name not in names:
+        names.append(name)
+ffmpeg = 'now|ffmpeg -c:a adpcm_ima_wav, ten-minutes'
+print('median of %d runs each, all in turn; CPU = user + system, then peak memory' % runs)
+print()
+print('| Command | Baseline: wall | CPU | Now: wall | CPU | Baseline / now | ffmpeg / now |')
+print('|---|---|---|---|---|---|---|')
+for name in names:
+    b, n = 'baseline|' + name, 'now|' + name
+    bw, bc = figure(b)
+    nw, nc = figure(n)
+    ratio = ('%.2fx' % (statistics.median(wall[b]) / statistics.median(wall[n]))
+             if b in wall and n in wall else '')
+    versus = ('%.1fx' % (statistics.median(wall[ffmpeg]) / statistics.median(wall[n]))
+              if ffmpeg in wall and n in wall and 'ten-minutes' in name and 'korvane -E' in name
+              else '')
+    print('| %s | %s | %s | %s | %s | %s | %s |' % (name, bw, bc, nw, nc, ratio, versus))
+PY

@@ -146,7 +146,7 @@ inline constexpr std::uint64_t kMeetingStep = 64;
 // samples done. The codes of run a go to codes, when given (room for limit).
 template <class C>
 std::uint64_t runUntilMet(WaveInfo reader, typename C::State& a, typename C::State& b,
-                          std::uint64_t limit, std::uint8_t* codes) {
+                          std::uint64_t limit, std::uint8_t* codes = nullptr) {
   std::array<std::int32_t, kMeetingStep> x;
   std::uint64_t done = 0;
   while (done < limit && !C::same(a, b)) {
@@ -160,6 +160,19 @@ std::uint64_t runUntilMet(WaveInfo reader, typename C::State& a, typename C::Sta
     done += n;
   }
   return done;
+}
+
+// Steps the run from s over all sampleCount - 1 samples of reader.
+template <class C>
+void advance(WaveInfo reader, typename C::State& s) {
+  std::array<std::int32_t, kCodePiece> x;
+  for (std::uint64_t left = reader.sampleCount - 1; left > 0;) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kCodePiece, left));
+    nextSamples(reader, std::span(x).first(n));
+    for (std::size_t i = 0; i < n; ++i)
+      C::step(s, x[i]);
+    left -= n;
+  }
 }
 
 }  // namespace korvane

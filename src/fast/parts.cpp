@@ -24,18 +24,28 @@ void encodeInParts(const WaveInfo& wave, typename C::State start, std::span<std:
   const std::uint64_t first = total / 2 / kMeetingStep * kMeetingStep;
   const std::uint64_t second = total - first;
   const std::size_t split = static_cast<std::size_t>(first * C::kBits / 8);
-  WaveInfo before = partOf(wave, first - 1, 1);
-  const typename C::State guessed = C::guess(nextSample(before), first);
   const WaveInfo later = partOf(wave, first, second);
+  const std::uint64_t within = plan.meetWithin != 0 ? plan.meetWithin : C::kMeetWithin;
 
-  // The second part from a guess. Where its first runs do not meet (WFM on
-  // noise), the true run would most likely not meet it either: the second
-  // thread leaves the part, which is then coded after the first.
+  // The second part from a guess, made on the samples before it: a run from
+  // a guess there beside a run from another state; where the two meet before
+  // the part, the state they reach at its start is most likely the true one.
+  // Where they meet in neither (WFM on noise), the true run would most likely
+  // not meet the guess either: the second thread leaves the part, which is
+  // then coded after the first.
+  typename C::State guessed{};
   bool coded = false;
   const auto codeLater = [&] {
-    LanePlan unmet = lanes;
-    unmet.codeUnmet = false;
-    coded = encodeInLanes<C>(later, guessed, payload.subspan(split), unmet).coded;
+    const std::uint64_t warm = std::min(first - 1, within / kMeetingStep * kMeetingStep);
+    WaveInfo before = partOf(wave, first - warm - 1, 1);
+    typename C::State one = C::guess(nextSample(before), first - warm);
+    typename C::State other = C::other(one);
+    const std::uint64_t met = runUntilMet<C>(partOf(wave, first - warm, warm), one, other, warm);
+    advance<C>(partOf(wave, first - warm + met, warm - met), one);
+    guessed = one;
+    LanePlan lanesLater = lanes;
+    lanesLater.codeUnmet = C::same(one, other);
+    coded = encodeInLanes<C>(later, guessed, payload.subspan(split), lanesLater).coded;
   };
   std::thread helper;
   try {
@@ -53,7 +63,6 @@ void encodeInParts(const WaveInfo& wave, typename C::State start, std::span<std:
 
   // The true run beside the guessed one until they meet; where they do not,
   // the rest is coded again.
-  const std::uint64_t within = plan.meetWithin != 0 ? plan.meetWithin : C::kMeetWithin;
   const std::uint64_t limit = std::min(second, within / kMeetingStep * kMeetingStep);
   std::vector<std::uint8_t> codes(static_cast<std::size_t>(limit));
   typename C::State guess = guessed;
