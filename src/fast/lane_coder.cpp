@@ -31,6 +31,13 @@ struct Speculation {
         repairFirsts(window / kCheckpointEvery),
         repairSeconds(window / kCheckpointEvery) {}
 
+  // Shorter chunks for the last window of an input (the buffers stay).
+  void shorten(std::size_t chunkLength) {
+    chunk = chunkLength;
+    window = chunkLength * kLaneCount;
+    reach = std::min(reach, chunk);
+  }
+
   // Whether the state s is the one a run left at checkpoint `at`.
   static bool isAt(const State& s, const std::int32_t* first, const std::int32_t* second,
                    std::size_t at) {
@@ -196,7 +203,14 @@ LaneResult<typename C::State> encodeInLanes(const WaveInfo& wave, typename C::St
 
   bool speculating = true;
   while (done < total) {
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(total - done, s.window));
+    std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(total - done, s.window));
+    // The rest of the input in a last window of shorter chunks, where they
+    // are not too short to meet in.
+    const std::size_t shorter = n / kLaneCount / kCheckpointEvery * kCheckpointEvery;
+    if (speculating && n < s.window && shorter >= std::max(chunk / 4, kCheckpointEvery)) {
+      s.shorten(shorter);
+      n = s.window;
+    }
     nextSamples(reader, std::span(s.x).first(n));
     if (speculating && n == s.window) {
       const std::size_t serial = s.codeWindow(state, done, codes.data());
