@@ -36,6 +36,10 @@ struct AdpcmGreedy {
   // 8.4 ms a run).
   static constexpr std::size_t kChunkLength = Bits == 4 ? 4096 : Bits == 3 ? 8192 : 16384;
   static constexpr std::size_t kShortestChunk = Bits == 4 ? 1024 : kChunkLength;
+  // Samples a guessed lane run is warmed on before its chunk: its runs then
+  // meet sooner. It paid for the 2-bit coder only (-E2 of ten minutes of
+  // speech 41 -> 38 ms of CPU; WFM 56 -> 46 ms with 16,384).
+  static constexpr std::size_t kWarmUp = Bits == 2 ? 4096 : 0;
   // Inputs cut in two parts from this length; runs given this long to meet.
   static constexpr std::uint64_t kSplitFrom = Bits == 2 ? 1u << 18 : 1u << 17;
   static constexpr std::uint64_t kMeetWithin = 1u << 16;
@@ -84,6 +88,7 @@ struct WfmGreedy {
   static constexpr unsigned kBits = 1;
   static constexpr std::size_t kChunkLength = 32768;
   static constexpr std::size_t kShortestChunk = kChunkLength;
+  static constexpr std::size_t kWarmUp = 16384;
   static constexpr std::uint64_t kSplitFrom = 1u << 19;
   static constexpr std::uint64_t kMeetWithin = 1u << 17;
 

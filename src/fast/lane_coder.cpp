@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <span>
 #include <vector>
 
 #include "fast/greedy.h"
@@ -24,7 +25,8 @@ struct Speculation {
         chunk(chunkLength),
         window(chunkLength * kLaneCount),
         reach(std::max(chunkLength / 4 / kCheckpointEvery, std::size_t{1}) * kCheckpointEvery),
-        x(window),
+        samples(C::kWarmUp + window),
+        x(std::span(samples).subspan(C::kWarmUp)),
         firsts(window / kCheckpointEvery),
         seconds(window / kCheckpointEvery),
         repairCodes(window),
@@ -47,14 +49,36 @@ struct Speculation {
   // Codes one whole window of x from state into codes; returns how many
   // samples the serial coder coded.
   std::size_t codeWindow(State& state, std::uint64_t codesBefore, std::uint8_t* codes) {
-    // Every chunk from a guess, the first from the true state.
+    // Every chunk from a guess, the first from the true state. The guesses
+    // are made warm: from the samples before their chunk (the first lane's
+    // are not used, and read the zeros before the window).
     LaneRun guessed{x.data(), chunk,         chunk,          {},      {},     codes,
                     chunk,    firsts.data(), seconds.data(), nullptr, nullptr};
+    const std::size_t warm = std::min(C::kWarmUp, chunk / 2 / kCheckpointEvery * kCheckpointEvery);
+    LaneRun warming{x.data() - warm,
+                    warm,
+                    chunk,
+                    {},
+                    {},
+                    repairCodes.data(),
+                    warm,
+                    repairFirsts.data(),
+                    repairSeconds.data(),
+                    nullptr,
+                    nullptr};
     for (std::size_t j = 0; j < kLaneCount; ++j) {
-      const std::size_t base = j * chunk;
+      const std::size_t base = j * chunk - warm;
       const State start = j == 0 ? state : C::guess(x[base - 1], codesBefore + base);
-      guessed.startFirst[j] = C::first(start);
-      guessed.startSecond[j] = C::second(start);
+      warming.startFirst[j] = guessed.startFirst[j] = C::first(start);
+      warming.startSecond[j] = guessed.startSecond[j] = C::second(start);
+    }
+    if (warm > 0) {
+      C::runLanes(warming, path);
+      const std::size_t end = (warm / kCheckpointEvery - 1) * kLaneCount;
+      for (std::size_t j = 1; j < kLaneCount; ++j) {
+        guessed.startFirst[j] = repairFirsts[end + j];
+        guessed.startSecond[j] = repairSeconds[end + j];
+      }
     }
     C::runLanes(guessed, path);
     // The start of every chunk again, from the end state of the chunk before
@@ -125,8 +149,9 @@ struct Speculation {
   CoderPath path;
   std::size_t chunk;
   std::size_t window;
-  std::size_t reach;  // samples of the repair run
-  std::vector<std::int32_t> x;
+  std::size_t reach;                  // samples of the repair run
+  std::vector<std::int32_t> samples;  // zeros, then the window's samples
+  std::span<std::int32_t> x;          // the window's samples
   std::vector<std::int32_t> firsts;
   std::vector<std::int32_t> seconds;
   std::vector<std::uint8_t> repairCodes;
