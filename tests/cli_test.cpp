@@ -248,8 +248,12 @@ TEST(Cli, OutputCutShortByTheFileSizeLimitIsRemoved) {
   TempDir dir;
   writeFile(dir / "a.wav", test::makeWave16(test::randomSamples(4000, 6)));
   writeFile(dir / "old.pcm", Bytes(10, 0x55));
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"-E16", "a.wav"}, {"-E16", "a.wav", "old.pcm"}}) {
+  ASSERT_EQ(runProgram({"-E4", "a.wav"}, {dir.path}).exitCode, 0);
+  // The program is not ended by the limit's signal: the write fails, is
+  // reported, and the new file is removed (a decode is written in pieces).
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"-E16", "a.wav"},
+                                               {"-E16", "a.wav", "old.pcm"},
+                                               {"-D", "a.AD4", "d.wav"}}) {
     test::RunOptions options{dir.path, 1000};
     const test::RunResult r = runProgram(args, options);
     const std::string output = args.size() == 3 ? args[2] : "a.PCM";
@@ -258,9 +262,9 @@ TEST(Cli, OutputCutShortByTheFileSizeLimitIsRemoved) {
   }
   EXPECT_FALSE(fs::exists(dir / "a.PCM"));
   EXPECT_EQ(readFile(dir / "old.pcm"), Bytes(10, 0x55));
-  EXPECT_EQ(test::folderNames(dir.path), (std::vector<std::string>{"a.wav", "old.pcm"}));
+  EXPECT_EQ(test::folderNames(dir.path), (std::vector<std::string>{"a.AD4", "a.wav", "old.pcm"}));
   // Below the limit the same run succeeds.
-  EXPECT_EQ(runProgram({"-E4", "a.wav"}, {dir.path, 4000}).exitCode, 0);
+  EXPECT_EQ(runProgram({"-E4", "a.wav", "b.AD4"}, {dir.path, 4000}).exitCode, 0);
 }
 
 TEST(Cli, LongFileNames) {

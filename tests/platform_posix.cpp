@@ -43,7 +43,6 @@ RunResult runProgram(const std::vector<std::string>& args, const RunOptions& opt
     close(errPipe[0]);
     if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(126);
     if (options.fileSizeLimit != 0) {
-      signal(SIGXFSZ, SIG_IGN);
       const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
       setrlimit(RLIMIT_FSIZE, &limit);
     }

@@ -54,7 +54,7 @@ struct RunResult {
 
 struct RunOptions {
   std::filesystem::path workDir;    // empty: the current folder
-  std::uint64_t fileSizeLimit = 0;  // RLIMIT_FSIZE in the child when not 0 (SIGXFSZ ignored)
+  std::uint64_t fileSizeLimit = 0;  // RLIMIT_FSIZE in the child when not 0
   int signal = 0;                   // sent to the child after signalAfterMs, when not 0
   int signalAfterMs = 0;
 };

@@ -116,7 +116,8 @@ void closeInput(InputFile& input);
 void discardOutput(OutputFile& output);
 
 // From here on SIGINT, SIGTERM and SIGHUP remove the new files of unfinished
-// outputs before the program ends.
+// outputs before the program ends, and a write past the file size limit
+// fails like any other.
 void removePartialOutputsOnInterrupt();
 
 // The arguments after the program name, in UTF-8 (on Windows taken from the

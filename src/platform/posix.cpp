@@ -348,6 +348,9 @@ void removePartialOutputsOnInterrupt() {
     sigemptyset(&action.sa_mask);
     sigaction(signal, &action, nullptr);
   }
+  // A write past the file size limit fails (and is reported, the new file
+  // removed) instead of ending the program with the new file left behind.
+  signal(SIGXFSZ, SIG_IGN);
 }
 
 std::vector<std::string> programArguments(int argc, char** argv) {
