@@ -124,7 +124,7 @@ for label, _ in rows:
 ffmpeg = 'now|ffmpeg -c:a adpcm_ima_wav, ten-minutes'
 print('median of %d runs each, all in turn; CPU = user + system, then peak memory' % runs)
 print()
-print('| Command | Baseline: wall | CPU | Now: wall | CPU | Baseline / now | ffmpeg / now |')
+print('| Command | Baseline: wall | CPU (peak memory) | Now: wall | CPU (peak memory) | Baseline / now | ffmpeg / now |')
 print('|---|---|---|---|---|---|---|')
 for name in names:
     b, n = 'baseline|' + name, 'now|' + name
