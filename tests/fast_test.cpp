@@ -164,14 +164,27 @@ TEST(PartCoder, WritesTheOneRunsBytes) {
   }
 }
 
-// The lane player gives the serial player's samples for any codes: random
-// codes drive both chains into every clamp, and streams of every width and
-// of lengths around the 16-code vector and the 4096-code piece.
+// The lane players give the serial player's samples, on every path this CPU
+// has: random codes drive both chains into every clamp, coded speech keeps
+// them inside; streams of every width and of lengths around the vector
+// widths and the 4096-code piece.
 TEST(LanePlayer, PlaysTheSerialPlayersSamples) {
-  if (!canPlayInLanes()) GTEST_SKIP() << "this CPU has no AVX-512";
+  if (bestPlayPath() == PlayPath::serial) GTEST_SKIP() << "this CPU has no vector path";
   std::mt19937 random(11);
+  const auto expectSamePlay = [](const Bytes& stream, const std::string& what) {
+    DecodeCursor serial;
+    ASSERT_EQ(openStream(stream, serial), DecodeError::none);
+    serial.path = PlayPath::serial;
+    const Bytes expected = decodeToWave(serial);
+    for (const PlayPath path : {PlayPath::avx2, PlayPath::avx512}) {
+      if (!canPlay(path)) continue;
+      DecodeCursor lanes = serial;
+      lanes.path = path;
+      EXPECT_EQ(decodeToWave(lanes), expected) << what << ", path " << static_cast<int>(path);
+    }
+  };
   for (const Format format : {Format::adpcm4, Format::adpcm3, Format::adpcm2}) {
-    for (const std::uint32_t n : {2u, 16u, 17u, 33u, 4097u, 4113u, 20000u}) {
+    for (const std::uint32_t n : {2u, 9u, 16u, 17u, 33u, 4097u, 4113u, 20000u}) {
       for (const unsigned bias : {0x00u, 0x55u, 0xFFu}) {
         Bytes stream(static_cast<std::size_t>(streamLength(format, n)));
         for (std::uint8_t& b : stream)
@@ -181,14 +194,14 @@ TEST(LanePlayer, PlaysTheSerialPlayersSamples) {
         const std::uint32_t count = n - factsOf(format).countBelowN;
         for (int i = 0; i < 4; ++i)
           stream[2 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(count >> (8 * i));
-        DecodeCursor serial;
-        ASSERT_EQ(openStream(stream, serial), DecodeError::none);
-        DecodeCursor lanes = serial;
-        serial.lanes = false;
-        lanes.lanes = true;
-        EXPECT_EQ(decodeToWave(lanes), decodeToWave(serial))
-            << factsOf(format).name << " N = " << n << " bias " << bias;
+        expectSamePlay(stream, std::string(factsOf(format).name) + " N = " + std::to_string(n) +
+                                   " bias " + std::to_string(bias));
       }
+      const Bytes file = test::makeWave16(test::speechLikeSamples(n, n));
+      WaveInfo wave;
+      ASSERT_EQ(readWaveInfo(file, wave), WaveError::none);
+      expectSamePlay(encodeStream(format, wave),
+                     std::string(factsOf(format).name) + " speech N = " + std::to_string(n));
     }
   }
 }

@@ -9,6 +9,25 @@
 #include "decoder/scan.h"
 
 namespace korvane {
+bool canPlay(PlayPath path) {
+  __builtin_cpu_init();
+  switch (path) {
+    case PlayPath::avx512:
+      return __builtin_cpu_supports("avx512f");
+    case PlayPath::avx2:
+      return __builtin_cpu_supports("avx2");
+    default:
+      return true;
+  }
+}
+
+PlayPath bestPlayPath() {
+  for (const PlayPath path : {PlayPath::avx512, PlayPath::avx2}) {
+    if (canPlay(path)) return path;
+  }
+  return PlayPath::serial;
+}
+
 namespace {
 
 // A player fills out with the next out.size() samples after the seed. Every
@@ -26,10 +45,15 @@ void playAdpcm(DecodeCursor& c, std::span<std::int16_t> out) {
   unpackCodes<kLayout>(c.payload + packedBytes(kLayout, c.decoded), piece);
   AdpcmState state = c.adpcm;
   std::size_t j = 0;
-  if (c.lanes) {
-    j = piece.size() / 16 * 16;
+  if (c.path != PlayPath::serial) {
     std::int32_t index = state.stepIndex;
-    playAdpcmAvx512(kVectorTables<Bits>, piece.data(), j, state.predictor, index, out.data());
+    if (c.path == PlayPath::avx512) {
+      j = piece.size() / 16 * 16;
+      playAdpcmAvx512(kVectorTables<Bits>, piece.data(), j, state.predictor, index, out.data());
+    } else {
+      j = piece.size() / 8 * 8;
+      playAdpcmAvx2(kVectorTables<Bits>, piece.data(), j, state.predictor, index, out.data());
+    }
     state.stepIndex = static_cast<std::int8_t>(index);
   }
   for (; j < piece.size(); ++j)
@@ -99,8 +123,8 @@ DecodeError openStream(std::span<const std::uint8_t> file, DecodeCursor& cursor)
   c.seed = loadSeed(shape.format, seed);
   c.adpcm = {c.seed, 0};
   c.wfm = seedWfm(c.seed);
-  static const bool kLanes = canPlayInLanes();
-  c.lanes = kLanes;
+  static const PlayPath kPath = bestPlayPath();
+  c.path = kPath;
   cursor = c;
   return DecodeError::none;
 }

@@ -16,6 +16,7 @@
 
 #include "codec/adpcm.h"
 #include "codec/wfm.h"
+#include "decoder/scan.h"
 #include "format/stream.h"
 #include "wav/wave_reader.h"
 #include "wav/wave_writer.h"
@@ -46,7 +47,7 @@ struct DecodeCursor {
   std::uint32_t decoded = 0;              // samples after the seed handed out so far
   AdpcmState adpcm;
   WfmState wfm;
-  bool lanes = false;  // ADPCM played in vector lanes (openStream sets it where the CPU can)
+  PlayPath path = PlayPath::serial;  // of ADPCM (openStream sets the fastest the CPU has)
 };
 
 // Checks the stream and readies the cursor; every later read stays inside file.

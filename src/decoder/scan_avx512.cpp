@@ -72,11 +72,6 @@ inline __m512i apply(const Steps& s, __m512i x) {
 
 }  // namespace
 
-bool canPlayInLanes() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx512f");
-}
-
 void playAdpcmAvx512(const VectorTables& t, const std::uint8_t* codes, std::size_t count,
                      std::int32_t& predictor, std::int32_t& index, std::int16_t* out) {
   const __m512i moves = _mm512_load_si512(reinterpret_cast<const __m512i*>(t.moves));

@@ -1,10 +1,12 @@
 // The AVX2 kernels of the speculative coders, for processors without
 // AVX-512: the core's greedy quantizers, eight lanes to a register and two
 // registers at once. ADPCM table lookups are gathers of the pair tables
-// (lane_run.h) read as rows, one load a lane: gathers are slow on many
-// processors (on the build machine the lanes ran slower than the serial
-// coder with them). This file alone is compiled for AVX2.
+// (lane_run.h) read as rows, one load a lane (codec/lookup_avx2.h): with
+// gathers the lanes ran slower than the serial coder on the build machine.
+// This file alone is compiled for AVX2.
 #include <immintrin.h>
+
+#include "codec/lookup_avx2.h"
 
 #include "fast/lane_run.h"
 
@@ -26,27 +28,6 @@ inline __m256i splat(std::int32_t v) {
 inline __m256i aboveUnsigned(__m256i a, __m256i b) {
   const __m256i sign = splat(static_cast<std::int32_t>(0x80000000u));
   return _mm256_cmpgt_epi32(_mm256_xor_si256(a, sign), _mm256_xor_si256(b, sign));
-}
-
-// The pairs of the eight lanes' step indices, pair p in pairs[p]: each
-// lane's row is one 128-bit load, and four rows transpose into four pairs.
-inline void pairsOf(const VectorTables& t, __m256i index, __m256i pairs[4]) {
-  alignas(32) std::int32_t at[8];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
-  __m256i rows[4];
-  for (int j = 0; j < 4; ++j) {
-    rows[j] = _mm256_inserti128_si256(
-        _mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(t.pairRows[at[j]]))),
-        _mm_load_si128(reinterpret_cast<const __m128i*>(t.pairRows[at[j + 4]])), 1);
-  }
-  const __m256i t0 = _mm256_unpacklo_epi32(rows[0], rows[1]);
-  const __m256i t1 = _mm256_unpackhi_epi32(rows[0], rows[1]);
-  const __m256i t2 = _mm256_unpacklo_epi32(rows[2], rows[3]);
-  const __m256i t3 = _mm256_unpackhi_epi32(rows[2], rows[3]);
-  pairs[0] = _mm256_unpacklo_epi64(t0, t2);
-  pairs[1] = _mm256_unpackhi_epi64(t0, t2);
-  pairs[2] = _mm256_unpacklo_epi64(t1, t3);
-  pairs[3] = _mm256_unpackhi_epi64(t1, t3);
 }
 
 // One sample in eight lanes: the steps of quantizeAdpcm, as the AVX-512
