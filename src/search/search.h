@@ -109,11 +109,11 @@ inline constexpr SearchLevels kWfmLevels = {{
     lookahead(8, 2, 3),
     lookahead(8, 2, 2),
     lookahead(10, 2, 3),
-    lookahead(12, 2, 3),
-    lookahead(12, 2, 2),
-    both(lookahead(12, 2, 2), 10, 1, 4),
-    both(lookahead(12, 2, 2), 24, 1, 4),
-    both(lookahead(12, 2, 2), 128, 2, 5),
+    lookahead(20, 2, 8, 15),
+    lookahead(20, 2, 6, 15),
+    both(lookahead(20, 2, 6, 15), 10, 1, 4),
+    both(lookahead(20, 2, 6, 15), 24, 1, 4),
+    both(lookahead(20, 2, 6, 15), 128, 2, 5),
 }};
 
 // Samples encoded so far, for a progress display in another thread.
