@@ -3,8 +3,9 @@
 // in vector lanes; then, in order, the true coder runs from the true end state
 // of the chunk before only until its state equals the guessed run's at a
 // checkpoint, and from there the guessed run's codes are the true ones. A
-// chunk whose runs never meet is coded again, and a window of chunks that
-// mostly do not meet ends the guessing. The bytes are the serial coder's.
+// chunk whose runs never meet is coded again, and a window that the serial
+// coder had to code half of ends the guessing. The bytes are the serial
+// coder's.
 #pragma once
 
 #include <cstddef>
@@ -45,8 +46,7 @@ struct LaneResult {
 // do not meet within C::kMeetWithin samples, guessed runs would not meet the
 // true one either, and the rest is coded serially, or with !plan.codeUnmet
 // not at all (a caller coding from a guessed state would throw it away).
-// Instantiated for
-// AdpcmGreedy<4>, <3>, <2> and WfmGreedy.
+// Instantiated for AdpcmGreedy<4>, <3>, <2> and WfmGreedy.
 template <class C>
 LaneResult<typename C::State> encodeInLanes(const WaveInfo& wave, typename C::State start,
                                             std::span<std::uint8_t> payload, const LanePlan& plan);
