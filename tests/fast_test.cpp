@@ -82,7 +82,7 @@ const GreedyCoder kGreedyCoders[] = {
 };
 
 // The payload of every greedy coder in lanes, against the serial coder's.
-void expectSameBytes(const Bytes& file, CoderPath path, std::size_t chunk) {
+void expectSameBytes(const Bytes& file, VectorPath path, std::size_t chunk) {
   WaveInfo wave;
   ASSERT_EQ(readWaveInfo(file, wave), WaveError::none);
   const std::int32_t seed = nextSample(wave);
@@ -98,7 +98,7 @@ void expectSameBytes(const Bytes& file, CoderPath path, std::size_t chunk) {
 }
 
 TEST(LaneCoder, WritesTheSerialCodersBytes) {
-  if (bestCoderPath() == CoderPath::serial) GTEST_SKIP() << "this CPU has no vector path";
+  if (bestVectorPath() == VectorPath::serial) GTEST_SKIP() << "this CPU has no vector path";
   std::mt19937 random(7);
   for (int kind = 0; kind < 6; ++kind) {
     for (const int bits : {16, 8, 24}) {
@@ -107,7 +107,7 @@ TEST(LaneCoder, WritesTheSerialCodersBytes) {
         // From two windows up, at every offset a window can end on.
         const std::size_t n = 2 * chunk * 32 + random() % (3 * chunk * 32);
         const Bytes file = waveOf(signalOf(kind, n, static_cast<std::uint32_t>(n)), bits);
-        for (const CoderPath path : {CoderPath::avx2, CoderPath::avx512}) {
+        for (const VectorPath path : {VectorPath::avx2, VectorPath::avx512}) {
           if (canRun(path)) expectSameBytes(file, path, chunk);
         }
       }
@@ -169,15 +169,15 @@ TEST(PartCoder, WritesTheOneRunsBytes) {
 // them inside; streams of every width and of lengths around the vector
 // widths and the 4096-code piece.
 TEST(LanePlayer, PlaysTheSerialPlayersSamples) {
-  if (bestPlayPath() == PlayPath::serial) GTEST_SKIP() << "this CPU has no vector path";
+  if (bestVectorPath() == VectorPath::serial) GTEST_SKIP() << "this CPU has no vector path";
   std::mt19937 random(11);
   const auto expectSamePlay = [](const Bytes& stream, const std::string& what) {
     DecodeCursor serial;
     ASSERT_EQ(openStream(stream, serial), DecodeError::none);
-    serial.path = PlayPath::serial;
+    serial.path = VectorPath::serial;
     const Bytes expected = decodeToWave(serial);
-    for (const PlayPath path : {PlayPath::avx2, PlayPath::avx512}) {
-      if (!canPlay(path)) continue;
+    for (const VectorPath path : {VectorPath::avx2, VectorPath::avx512}) {
+      if (!canRun(path)) continue;
       DecodeCursor lanes = serial;
       lanes.path = path;
       EXPECT_EQ(decodeToWave(lanes), expected) << what << ", path " << static_cast<int>(path);

@@ -9,25 +9,6 @@
 #include "decoder/scan.h"
 
 namespace korvane {
-bool canPlay(PlayPath path) {
-  __builtin_cpu_init();
-  switch (path) {
-    case PlayPath::avx512:
-      return __builtin_cpu_supports("avx512f");
-    case PlayPath::avx2:
-      return __builtin_cpu_supports("avx2");
-    default:
-      return true;
-  }
-}
-
-PlayPath bestPlayPath() {
-  for (const PlayPath path : {PlayPath::avx512, PlayPath::avx2}) {
-    if (canPlay(path)) return path;
-  }
-  return PlayPath::serial;
-}
-
 namespace {
 
 // A player fills out with the next out.size() samples after the seed. Every
@@ -45,9 +26,9 @@ void playAdpcm(DecodeCursor& c, std::span<std::int16_t> out) {
   unpackCodes<kLayout>(c.payload + packedBytes(kLayout, c.decoded), piece);
   AdpcmState state = c.adpcm;
   std::size_t j = 0;
-  if (c.path != PlayPath::serial) {
+  if (c.path != VectorPath::serial) {
     std::int32_t index = state.stepIndex;
-    if (c.path == PlayPath::avx512) {
+    if (c.path == VectorPath::avx512) {
       j = piece.size() / 16 * 16;
       playAdpcmAvx512(kVectorTables<Bits>, piece.data(), j, state.predictor, index, out.data());
     } else {
@@ -123,7 +104,7 @@ DecodeError openStream(std::span<const std::uint8_t> file, DecodeCursor& cursor)
   c.seed = loadSeed(shape.format, seed);
   c.adpcm = {c.seed, 0};
   c.wfm = seedWfm(c.seed);
-  static const PlayPath kPath = bestPlayPath();
+  static const VectorPath kPath = bestVectorPath();
   c.path = kPath;
   cursor = c;
   return DecodeError::none;

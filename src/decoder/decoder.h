@@ -47,7 +47,7 @@ struct DecodeCursor {
   std::uint32_t decoded = 0;              // samples after the seed handed out so far
   AdpcmState adpcm;
   WfmState wfm;
-  PlayPath path = PlayPath::serial;  // of ADPCM (openStream sets the fastest the CPU has)
+  VectorPath path = VectorPath::serial;  // of ADPCM (openStream sets the fastest the CPU has)
 };
 
 // Checks the stream and readies the cursor; every later read stays inside file.

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/vector_path.h"
 #include "codec/vector_tables.h"
 
 namespace korvane {
@@ -22,11 +23,5 @@ void playAdpcmAvx512(const VectorTables& tables, const std::uint8_t* codes, std:
 // The same, count a multiple of 8, where the CPU has AVX2.
 void playAdpcmAvx2(const VectorTables& tables, const std::uint8_t* codes, std::size_t count,
                    std::int32_t& predictor, std::int32_t& index, std::int16_t* out);
-
-enum class PlayPath : std::uint8_t { serial, avx2, avx512 };
-
-// Whether this CPU runs a path, and the fastest it runs.
-[[nodiscard]] bool canPlay(PlayPath path);
-[[nodiscard]] PlayPath bestPlayPath();
 
 }  // namespace korvane

@@ -68,9 +68,9 @@ struct AdpcmGreedy {
   static State of(std::int32_t first, std::int32_t second) {
     return {first, static_cast<std::int8_t>(second)};
   }
-  static void runLanes(LaneRun& run, CoderPath path) {
+  static void runLanes(LaneRun& run, VectorPath path) {
     run.adpcm = &kVectorTables<Bits>;
-    path == CoderPath::avx512 ? runAdpcmLanesAvx512(run) : runAdpcmLanesAvx2(run);
+    path == VectorPath::avx512 ? runAdpcmLanesAvx512(run) : runAdpcmLanesAvx2(run);
   }
   static State serial(const WaveInfo& wave, State start, std::span<std::uint8_t> payload) {
     return encodeAdpcmFrom<Bits>(wave, start, payload);
@@ -117,9 +117,9 @@ struct WfmGreedy {
     return {static_cast<std::uint32_t>(first), packed & 0xFFFFu,
             static_cast<std::uint8_t>(packed >> 16)};
   }
-  static void runLanes(LaneRun& run, CoderPath path) {
+  static void runLanes(LaneRun& run, VectorPath path) {
     run.wfm = &kWfmVectorTables;
-    path == CoderPath::avx512 ? runWfmLanesAvx512(run) : runWfmLanesAvx2(run);
+    path == VectorPath::avx512 ? runWfmLanesAvx512(run) : runWfmLanesAvx2(run);
   }
   static State serial(const WaveInfo& wave, State start, std::span<std::uint8_t> payload) {
     return encodeWfmFrom(wave, start, payload);

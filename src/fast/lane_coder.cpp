@@ -20,7 +20,7 @@ template <class C>
 struct Speculation {
   using State = typename C::State;
 
-  Speculation(std::size_t chunkLength, CoderPath lanePath)
+  Speculation(std::size_t chunkLength, VectorPath lanePath)
       : path(lanePath),
         chunk(chunkLength),
         window(chunkLength * kLaneCount),
@@ -146,7 +146,7 @@ struct Speculation {
     return serial;
   }
 
-  CoderPath path;
+  VectorPath path;
   std::size_t chunk;
   std::size_t window;
   std::size_t reach;                  // samples of the repair run
@@ -160,25 +160,6 @@ struct Speculation {
 };
 
 }  // namespace
-
-bool canRun(CoderPath path) {
-  __builtin_cpu_init();
-  switch (path) {
-    case CoderPath::avx512:
-      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-    case CoderPath::avx2:
-      return __builtin_cpu_supports("avx2");
-    default:
-      return true;
-  }
-}
-
-CoderPath bestCoderPath() {
-  for (const CoderPath path : {CoderPath::avx512, CoderPath::avx2}) {
-    if (canRun(path)) return path;
-  }
-  return CoderPath::serial;
-}
 
 template <class C>
 LaneResult<typename C::State> encodeInLanes(const WaveInfo& wave, typename C::State start,
@@ -197,7 +178,7 @@ LaneResult<typename C::State> encodeInLanes(const WaveInfo& wave, typename C::St
   const std::size_t fit = static_cast<std::size_t>(std::min<std::uint64_t>(
       total / (2 * kLaneCount) / kCheckpointEvery * kCheckpointEvery, C::kChunkLength));
   const std::size_t chunk = plan.chunkLength != 0 ? plan.chunkLength : fit;
-  if (plan.path == CoderPath::serial || (plan.chunkLength == 0 && chunk < C::kShortestChunk) ||
+  if (plan.path == VectorPath::serial || (plan.chunkLength == 0 && chunk < C::kShortestChunk) ||
       total < 2 * chunk * kLaneCount) {
     return {C::serial(wave, start, payload), true};
   }

@@ -17,16 +17,12 @@
 
 namespace korvane {
 
-// The fastest path this CPU has, and whether it has a path's instructions.
-[[nodiscard]] CoderPath bestCoderPath();
-[[nodiscard]] bool canRun(CoderPath path);
-
 // How the coder runs: its path; the samples of a chunk (a multiple of 16; 0
 // picks it from the format and the length) and the samples the first runs
 // have to meet (0: the format's own), which tests set to force odd cuts; and
 // whether an input whose first runs do not meet is coded serially or left.
 struct LanePlan {
-  CoderPath path = bestCoderPath();
+  VectorPath path = bestVectorPath();
   std::size_t chunkLength = 0;
   std::uint64_t meetWithin = 0;
   bool codeUnmet = true;

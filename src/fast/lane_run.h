@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/vector_path.h"
 #include "codec/vector_tables.h"
 
 namespace korvane {
@@ -39,11 +40,5 @@ void runAdpcmLanesAvx512(const LaneRun& run);
 void runWfmLanesAvx512(const LaneRun& run);
 void runAdpcmLanesAvx2(const LaneRun& run);
 void runWfmLanesAvx2(const LaneRun& run);
-
-enum class CoderPath : std::uint8_t {
-  serial,  // one chain, sample after sample (every CPU)
-  avx2,    // speculative chunks in AVX2 lanes
-  avx512,  // speculative chunks in AVX-512 lanes
-};
 
 }  // namespace korvane

@@ -16,7 +16,7 @@ void encodeInParts(const WaveInfo& wave, typename C::State start, std::span<std:
                    const PartPlan& plan) {
   const std::uint64_t total = wave.sampleCount - 1;
   const std::uint64_t splitFrom = plan.splitFrom != 0 ? plan.splitFrom : C::kSplitFrom;
-  const LanePlan lanes{bestCoderPath(), 0, plan.meetWithin};
+  const LanePlan lanes{bestVectorPath(), 0, plan.meetWithin};
   if (plan.threads < 2 || total < std::max<std::uint64_t>(splitFrom, 4 * kMeetingStep)) {
     encodeInLanes<C>(wave, start, payload, lanes);
     return;
