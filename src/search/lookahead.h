@@ -20,15 +20,32 @@ namespace korvane {
   return static_cast<std::uint64_t>(e * e);
 }
 
-// By step index, between each two neighbouring reconstruction magnitudes of
-// the core's table rows, twice the point where the larger becomes the nearer.
+// By step index, what the codes add to the predictor before the clamp,
+// ranked by value (the largest negative step first), twice the points between
+// neighbouring magnitudes where the larger becomes the nearer, and the step
+// index each code leaves; all from the core's table rows.
 template <unsigned Bits>
-inline constexpr auto kTwiceMiddles = [] {
-  constexpr unsigned kHalf = 1u << (Bits - 1);
-  std::array<std::array<std::int32_t, kHalf - 1>, kMaxStepIndex + 1> rows{};
+struct FanRow {
+  static constexpr unsigned kCodes = 1u << Bits;
+  static constexpr unsigned kHalf = kCodes / 2;
+  std::array<std::int32_t, kCodes> deltas;
+  std::array<std::int32_t, kHalf - 1> twiceMiddles;
+  std::array<std::int8_t, kCodes> nextIndex;
+};
+
+template <unsigned Bits>
+inline constexpr auto kFanRows = [] {
+  using Row = FanRow<Bits>;
+  std::array<Row, kMaxStepIndex + 1> rows{};
   for (std::size_t i = 0; i <= kMaxStepIndex; ++i) {
-    for (unsigned m = 0; m + 1 < kHalf; ++m)
-      rows[i][m] = kMagnitudeRows<Bits>[i].deltas[m] + kMagnitudeRows<Bits>[i].deltas[m + 1];
+    const auto& magnitudes = kMagnitudeRows<Bits>[i].deltas;
+    for (unsigned m = 0; m < Row::kHalf; ++m) {
+      rows[i].deltas[Row::kHalf - 1 - m] = -magnitudes[m];
+      rows[i].deltas[Row::kHalf + m] = magnitudes[m];
+      rows[i].nextIndex[Row::kHalf - 1 - m] = nextStepIndexTable<Bits>()[i][Row::kHalf | m];
+      rows[i].nextIndex[Row::kHalf + m] = nextStepIndexTable<Bits>()[i][m];
+      if (m + 1 < Row::kHalf) rows[i].twiceMiddles[m] = magnitudes[m] + magnitudes[m + 1];
+    }
   }
   return rows;
 }();
@@ -41,44 +58,55 @@ inline constexpr auto kTwiceMiddles = [] {
 template <unsigned Bits>
 struct AdpcmFan {
   using State = AdpcmState;
+  using Row = FanRow<Bits>;
   static constexpr unsigned kCodes = 1u << Bits;
   static constexpr unsigned kHalf = kCodes / 2;
   static constexpr int kExtremes[2] = {0, kCodes - 1};
 
-  const MagnitudeRow<Bits>* row = nullptr;
+  const Row* row = nullptr;
   std::int32_t predictor = 0;
   std::int32_t target = 0;
-  std::int8_t stepIndex = 0;
   int first = 0;  // the nearest, until handed out
   int below = 0;  // next rank down, -1 when none is left
   int above = 0;  // next rank up, kCodes when none is left
 
-  std::int32_t value(int rank) const {
-    const auto r = static_cast<unsigned>(rank);
-    return r < kHalf ? std::max(predictor - row->deltas[kHalf - 1 - r], -32768)
-                     : std::min(predictor + row->deltas[r - kHalf], 32767);
+  static std::int32_t valueAt(const Row& row, std::int32_t predictor, int rank) {
+    return std::clamp(predictor + row.deltas[static_cast<unsigned>(rank)], -32768, 32767);
+  }
+  std::int32_t value(int rank) const { return valueAt(*row, predictor, rank); }
+
+  // The rank whose value is nearest x from state s.
+  static int nearest(const Row& row, std::int32_t predictor, std::int32_t x) {
+    const std::int32_t d = x - predictor;
+    const std::int32_t twice = 2 * (d < 0 ? -d : d);
+    unsigned m = 0;
+    for (const std::int32_t middle : row.twiceMiddles)
+      m += static_cast<unsigned>(twice >= middle);
+    const int near = static_cast<int>(d < 0 ? kHalf - 1 - m : kHalf + m);
+    // Against a clamp the smallest step the other way can be nearer.
+    const std::int32_t reach = row.deltas[kCodes - 1];
+    if (predictor - reach >= -32768 && predictor + reach <= 32767) return near;
+    const int across = d < 0 ? static_cast<int>(kHalf) : static_cast<int>(kHalf) - 1;
+    return squaredDifference(x, valueAt(row, predictor, across)) <
+                   squaredDifference(x, valueAt(row, predictor, near))
+               ? across
+               : near;
+  }
+
+  // The least error of one code from s for x.
+  static std::uint64_t leastError(const State& s, std::int32_t x) {
+    const Row& row = kFanRows<Bits>[static_cast<std::size_t>(s.stepIndex)];
+    return squaredDifference(x, valueAt(row, s.predictor, nearest(row, s.predictor, x)));
   }
 
   void open(const State& s, std::int32_t x) {
-    const auto index = static_cast<std::size_t>(s.stepIndex);
-    row = &kMagnitudeRows<Bits>[index];
+    row = &kFanRows<Bits>[static_cast<std::size_t>(s.stepIndex)];
     predictor = s.predictor;
     target = x;
-    stepIndex = s.stepIndex;
-    const std::int32_t d = x - s.predictor;
-    const std::int32_t twice = 2 * (d < 0 ? -d : d);
-    unsigned m = 0;
-    for (const std::int32_t middle : kTwiceMiddles<Bits>[index])
-      m += static_cast<unsigned>(twice >= middle);
-    int nearest = static_cast<int>(d < 0 ? kHalf - 1 - m : kHalf + m);
-    // Against a clamp the smallest step the other way can be nearer.
-    const int across = d < 0 ? static_cast<int>(kHalf) : static_cast<int>(kHalf) - 1;
-    if (squaredDifference(x, value(across)) < squaredDifference(x, value(nearest)))
-      nearest = across;
-    first = nearest;
-    below = nearest - 1;
-    above = nearest + 1;
-    skipEqual(value(nearest));
+    first = nearest(*row, predictor, x);
+    below = first - 1;
+    above = first + 1;
+    skipEqual(value(first));
   }
 
   // Codes whose outputs a clamp made equal differ only in the step index
@@ -113,10 +141,7 @@ struct AdpcmFan {
     return static_cast<std::uint8_t>(r < kHalf ? (kHalf | (kHalf - 1 - r)) : r - kHalf);
   }
   std::int32_t output(int rank) const { return value(rank); }
-  State child(int rank) const {
-    return {value(rank),
-            nextStepIndexTable<Bits>()[static_cast<std::size_t>(stepIndex)][codeOf(rank)]};
-  }
+  State child(int rank) const { return {value(rank), row->nextIndex[static_cast<unsigned>(rank)]}; }
   static void apply(State& s, std::uint8_t code) { reconstructAdpcm<Bits>(s, code); }
   static std::int32_t outputOf(const State& s) { return s.predictor; }
 };
@@ -146,6 +171,11 @@ struct WfmFan {
   static void apply(State& s, std::uint8_t code) { applyWfmDecision(s, code); }
   static std::int32_t outputOf(const State& s) {
     return static_cast<std::int32_t>(s.estimate) - 32768;
+  }
+  static std::uint64_t leastError(const State& s, std::int32_t x) {
+    WfmFan fan;
+    fan.open(s, x);
+    return squaredDifference(x, fan.output(fan.order[0]));
   }
 };
 
@@ -230,19 +260,20 @@ class Lookahead {
 
   void search(unsigned k, const State& s, std::uint64_t cost) {
     if (++nodes_ > budget_) return;  // keeps the best found so far
-    Fan& fan = fans_[k];
-    fan.open(s, targets_[k]);
     const std::int32_t target = targets_[k];
     if (k + 1 == levels_) {
-      const int r = fan.next();
-      const std::uint64_t c = cost + squaredDifference(target, fan.output(r));
+      const std::uint64_t c = cost + Fan::leastError(s, target);
       if (c < bound_) {
+        Fan& fan = fans_[k];
+        fan.open(s, target);
         bound_ = c;
-        path_[k] = Fan::codeOf(r);
+        path_[k] = Fan::codeOf(fan.next());
         std::copy_n(path_.begin(), levels_, best_.begin());
       }
       return;
     }
+    Fan& fan = fans_[k];
+    fan.open(s, target);
     unsigned tried = 0;
     bool seen[2] = {false, false};
     for (int r = fan.next(); r >= 0 && tried < width_; r = fan.next(), ++tried) {
