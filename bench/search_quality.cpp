@@ -1,8 +1,9 @@
 // Search quality and speed: for each level, the mean SNR gain of the searched
 // ADPCM and WFM streams over the greedy encoder across the recordings given,
 // and the speed as a multiple of real time on one core, in process.
-// --try DEPTH,WIDTH[,ROLLOUT] (repeated) measures lookahead settings instead of levels.
-//   korvane_search_quality [--levels A-B] [--try D,W ...] recording.wav ...
+// --try SETTING (repeated) measures settings instead of levels; --formats 42
+// runs only those code widths (4, 3, 2, and 1 for WFM).
+//   korvane_search_quality [--levels A-B] [--try SETTING ...] [--formats 4321] recording.wav ...
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
   std::vector<Recording> recordings;
   std::vector<korvane::SearchLevel> tries;
   std::vector<std::string> names;
+  std::string formatDigits = "4321";
   for (int a = 1; a < argc; ++a) {
     const std::string arg = argv[a];
     if (arg == "--try" && a + 1 < argc) {
@@ -63,6 +65,10 @@ int main(int argc, char** argv) {
       }
       tries.push_back(l);
       names.push_back(setting);
+      continue;
+    }
+    if (arg == "--formats" && a + 1 < argc) {
+      formatDigits = argv[++a];  // code widths to run, of 4321
       continue;
     }
     if (arg == "--levels" && a + 1 < argc) {
@@ -109,6 +115,7 @@ int main(int argc, char** argv) {
     double spent[4] = {};
     for (std::size_t i = 0; i < recordings.size(); ++i) {
       for (std::size_t f = 0; f < 4; ++f) {
+        if (formatDigits.find("4321"[f]) == std::string::npos) continue;
         const korvane::SearchLevel& settings =
             tries.empty()
                 ? korvane::searchLevelOf(korvane::factsOf(formats[f]).bitsPerSample, level)
@@ -132,7 +139,7 @@ int main(int argc, char** argv) {
     for (const double g : gain)
       std::printf(" %+.2f dB |", g / static_cast<double>(recordings.size()));
     for (const double s : spent)
-      std::printf(" %.0fx |", seconds / s);
+      std::printf(s > 0 ? " %.0fx |" : " |", seconds / s);
     std::printf("\n");
     std::fflush(stdout);
   }

@@ -80,14 +80,14 @@ constexpr SearchLevel both(SearchLevel look, unsigned beam, unsigned spread, uns
 // the beam gains more on full-band recordings, so the top levels run both.
 inline constexpr SearchLevels kAdpcm4Levels = {{
     {},
-    lookahead(4, 5, 3),
+    lookahead(6, 1, 5),
     lookahead(4, 5, 2),
     lookahead(5, 5, 3),
     lookahead(5, 5, 2),
     lookahead(6, 4, 2),
     lookahead(6, 5, 2, 300),
     lookahead(7, 5, 2, 300),
-    lookahead(8, 5, 2, 300),
+    lookahead(9, 5, 2, 300),
     both(lookahead(9, 4, 2, 300), 128, 2, 5),
 }};
 // The 3- and 2-bit codes and WFM adapt slower: deeper and narrower.
