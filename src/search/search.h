@@ -91,7 +91,19 @@ inline constexpr SearchLevels kAdpcm4Levels = {{
     both(lookahead(9, 4, 2, 300), 128, 2, 5),
 }};
 // The 3- and 2-bit codes and WFM adapt slower: deeper and narrower.
-inline constexpr SearchLevels kNarrowLevels = {{
+inline constexpr SearchLevels kAdpcm3Levels = {{
+    {},
+    lookahead(5, 16, 3),
+    lookahead(6, 16, 3),
+    lookahead(8, 3, 3),
+    lookahead(8, 3, 2),
+    lookahead(12, 2, 3, 40),
+    lookahead(12, 3, 3),
+    both(lookahead(12, 2, 3), 10, 1, 4),
+    both(lookahead(12, 2, 3), 24, 1, 4),
+    both(lookahead(12, 2, 3), 128, 2, 5),
+}};
+inline constexpr SearchLevels kAdpcm2Levels = {{
     {},
     lookahead(5, 16, 3),
     lookahead(6, 16, 3),
@@ -124,7 +136,10 @@ struct EncodeProgress {
 // The settings of a level (clamped to 0..kMaxSearchLevel) for the table of
 // a code width: 4, 3, 2 or 1 (WFM) bits.
 [[nodiscard]] constexpr const SearchLevel& searchLevelOf(unsigned bits, int level) {
-  const SearchLevels& levels = bits == 4 ? kAdpcm4Levels : bits == 1 ? kWfmLevels : kNarrowLevels;
+  const SearchLevels& levels = bits == 4   ? kAdpcm4Levels
+                               : bits == 3 ? kAdpcm3Levels
+                               : bits == 2 ? kAdpcm2Levels
+                                           : kWfmLevels;
   return levels[static_cast<std::size_t>(level < 0                 ? 0
                                          : level > kMaxSearchLevel ? kMaxSearchLevel
                                                                    : level)];
