@@ -8,6 +8,7 @@
 #include "codec/wfm.h"
 #include "convert/convert.h"
 #include "decoder/decoder.h"
+#include "search/lookahead.h"
 #include "search/search.h"
 #include "support.h"
 
@@ -145,6 +146,42 @@ TEST(Search, AFullLookaheadFindsTheLeastError) {
       EXPECT_EQ(decodedError(wav, stream), static_cast<double>(least));
     }
   }
+}
+
+// The lookahead's rows by rank against the core's player step: every code's
+// child state, the nearest handed out first, the least error of one code, at
+// every step index, near both rails too.
+template <unsigned Bits>
+void checkFanAgainstTheCore() {
+  using Fan = AdpcmFan<Bits>;
+  for (std::int8_t index = 0; index <= kMaxStepIndex; ++index) {
+    for (const std::int32_t predictor : {-32768, -32000, -90, 0, 4999, 32700, 32767}) {
+      for (const std::int32_t x : {-32768, -20000, -1, 0, 1, 777, 31000, 32767}) {
+        SCOPED_TRACE(testing::Message() << Bits << "-bit index " << int{index} << " predictor "
+                                        << predictor << " target " << x);
+        const AdpcmState s{predictor, index};
+        std::uint64_t least = UINT64_MAX;
+        Fan fan;
+        fan.open(s, x);
+        for (int rank = 0; rank < static_cast<int>(Fan::kCodes); ++rank) {
+          AdpcmState core = s;
+          reconstructAdpcm<Bits>(core, Fan::codeOf(rank));
+          const AdpcmState child = fan.child(rank);
+          EXPECT_EQ(child.predictor, core.predictor);
+          EXPECT_EQ(child.stepIndex, core.stepIndex);
+          least = std::min(least, squaredDifference(x, core.predictor));
+        }
+        EXPECT_EQ(Fan::leastError(s, x), least);
+        EXPECT_EQ(squaredDifference(x, fan.output(fan.next())), least);
+      }
+    }
+  }
+}
+
+TEST(Search, LookaheadRowsAgreeWithTheCore) {
+  checkFanAgainstTheCore<4>();
+  checkFanAgainstTheCore<3>();
+  checkFanAgainstTheCore<2>();
 }
 
 TEST(Search, LevelZeroIsTheGreedyEncoder) {

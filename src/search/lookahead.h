@@ -83,14 +83,21 @@ struct AdpcmFan {
     for (const std::int32_t middle : row.twiceMiddles)
       m += static_cast<unsigned>(twice >= middle);
     const int near = static_cast<int>(d < 0 ? kHalf - 1 - m : kHalf + m);
-    // Against a clamp the smallest step the other way can be nearer.
+    // A clamp moves values off the middles: near a rail every code is
+    // priced (the smallest step the other way can be nearer, and a larger
+    // step clamped onto the rail nearer than a smaller one).
     const std::int32_t reach = row.deltas[kCodes - 1];
     if (predictor - reach >= -32768 && predictor + reach <= 32767) return near;
-    const int across = d < 0 ? static_cast<int>(kHalf) : static_cast<int>(kHalf) - 1;
-    return squaredDifference(x, valueAt(row, predictor, across)) <
-                   squaredDifference(x, valueAt(row, predictor, near))
-               ? across
-               : near;
+    int best = near;
+    std::uint64_t least = squaredDifference(x, valueAt(row, predictor, near));
+    for (int r = 0; r < static_cast<int>(kCodes); ++r) {
+      const std::uint64_t e = squaredDifference(x, valueAt(row, predictor, r));
+      if (e < least) {
+        least = e;
+        best = r;
+      }
+    }
+    return best;
   }
 
   // The least error of one code from s for x.
