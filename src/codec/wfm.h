@@ -38,7 +38,7 @@ inline constexpr std::uint32_t kWfmMaxStep = 8191;
 inline constexpr std::uint32_t kWfmCeiling = 65535;
 
 // The player's step: moves the state by one decision (0 or 1).
-inline void applyWfmDecision(WfmState& state, unsigned decision) {
+[[gnu::always_inline]] inline void applyWfmDecision(WfmState& state, unsigned decision) {
   const unsigned history = ((unsigned{state.history} << 1) | decision) & 0xFFu;
   state.history = static_cast<std::uint8_t>(history);
   const unsigned index = (history ^ (((history >> 3) & 1u) * 7u)) & 7u;
