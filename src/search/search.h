@@ -121,7 +121,7 @@ inline constexpr SearchLevels kWfmLevels = {{
     lookahead(8, 2, 3),
     lookahead(8, 2, 2),
     lookahead(10, 2, 3),
-    lookahead(20, 2, 8, 15),
+    lookahead(20, 2, 10, 15),
     lookahead(20, 2, 6, 15),
     both(lookahead(20, 2, 6, 15), 10, 1, 4),
     both(lookahead(20, 2, 6, 15), 24, 1, 4),
