@@ -86,7 +86,7 @@ inline constexpr SearchLevels kAdpcm4Levels = {{
     lookahead(5, 5, 2),
     lookahead(6, 4, 2),
     lookahead(6, 5, 2, 300),
-    lookahead(7, 5, 1, 300),
+    lookahead(8, 5, 2, 300),
     lookahead(9, 5, 2, 300),
     both(lookahead(9, 4, 2, 300), 128, 2, 5),
 }};
