@@ -9,8 +9,12 @@
 # encoder's. Speed: seconds of speech per CPU second (user + system) of whole
 # `korvane` processes, one a prompt, as a build script runs them; the time
 # includes the --report that measures the SNR.
+# --baseline PATH measures a second build at the same levels, each set in
+# turn with the first, and --rounds N runs every set N times in turn and
+# prints the median speed: on a shared machine only side-by-side timings
+# compare.
 #   bench/search.sh [--install] [--levels "0 1 ..."] [--formats "E4 E3 E2 E1"]
-#                   [--rates "8000 16000"] [--program PATH]
+#                   [--rates "8000 16000"] [--program PATH] [--baseline PATH] [--rounds N]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/lib.sh
@@ -18,6 +22,8 @@ levels="1 2 3 4 5 6 7 8 9"
 formats="E4 E3 E2 E1"
 rates="8000 16000"
 program=""
+baseline=""
+rounds=1
 install=""
 while [ $# -gt 0 ]; do
   case $1 in
@@ -26,6 +32,8 @@ while [ $# -gt 0 ]; do
     --formats) formats=$2; shift ;;
     --rates) rates=$2; shift ;;
     --program) program=$2; shift ;;
+    --baseline) baseline=$2; shift ;;
+    --rounds) rounds=$2; shift ;;
     *) echo "search.sh: unknown argument $1" >&2; exit 2 ;;
   esac
   shift
@@ -57,50 +65,53 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Runs one command line per prompt of a set; prints the CPU seconds (user +
-# system, from the kernel's accounting of each korvane process alone) and
-# leaves their CSV rows in $work/rows.
-run_set() {
-  local rate=$1
-  shift
-  python3 - "$work" "$program" "$@" $sets/$rate/*.wav <<'PY'
-import os, subprocess, sys
-work, program = sys.argv[1], sys.argv[2]
-args = [a for a in sys.argv[3:] if not a.endswith('.wav')]
-files = [a for a in sys.argv[3:] if a.endswith('.wav')]
-cpu = 0.0
-with open(work + '/rows', 'w') as rows:
+# For one format, rate and level, runs each program over the set in turn,
+# `rounds` times, one process per prompt with --report; prints a table cell
+# per program: the mean gain over the plain encoder and the median speed.
+measure() {
+  python3 - "$sets/$1" "$2" "$3" "$rounds" "$program" $baseline <<'PY'
+import glob, os, re, statistics, subprocess, sys
+folder, switch, level, rounds = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+programs = sys.argv[5:]
+files = sorted(glob.glob(folder + '/*.wav'))
+out = os.environ.get('TMPDIR', '/tmp') + '/korvane-search-%d' % os.getpid()
+
+def run(program, args):
+    cpu, snrs, seconds = 0.0, [], 0.0
     for f in files:
-        p = subprocess.Popen([program] + args + ['--report=csv', f, work + '/out'],
-                             stdout=subprocess.PIPE)
-        out = p.stdout.read().decode()
+        p = subprocess.Popen([program] + args + ['--report', f, out], stdout=subprocess.PIPE)
+        line = p.stdout.read().decode()
         _, status, usage = os.wait4(p.pid, 0)
         if status != 0:
-            sys.exit('search.sh: korvane failed on ' + f)
+            sys.exit('search.sh: %s failed on %s' % (program, f))
         cpu += usage.ru_utime + usage.ru_stime
-        rows.write(out.splitlines()[-1] + '\n')
-print(cpu)
+        m = re.search(r': (\d+) samples, (\d+) Hz, .*SNR (-?[0-9.]+|inf) dB', line)
+        seconds += int(m.group(1)) / int(m.group(2))
+        snrs.append(float(m.group(3)))
+    return cpu, snrs, seconds
+
+plain = {p: run(p, [switch])[1] for p in programs}
+speeds = {p: [] for p in programs}
+gains = {}
+for _ in range(rounds):
+    for p in programs:
+        cpu, snrs, seconds = run(p, [switch, '--search=%d' % level])
+        speeds[p].append(seconds / cpu)
+        gains[p] = sum(a - b for a, b in zip(snrs, plain[p])) / len(snrs)
+os.path.exists(out) and os.remove(out)
+print(' '.join('%+.2f dB | %.0fx |' % (gains[p], statistics.median(speeds[p])) for p in programs))
 PY
 }
 
-# snr_db of each row, one a line.
-snrs() { cut -d, -f8 "$work/rows"; }
-
-echo "| Format | Level | $(for r in $rates; do printf '%s Hz gain | %s Hz speed | ' $r $r; done)"
-echo "|---|---|$(for r in $rates; do printf -- '---|---|'; done)"
+names="korvane"
+[ -z "$baseline" ] || names="korvane baseline"
+echo "| Format | Level | $(for r in $rates; do for n in $names; do printf '%s %s Hz gain | %s %s Hz speed | ' $n $r $n $r; done; done)"
+echo "|---|---|$(for r in $rates; do for n in $names; do printf -- '---|---|'; done; done)"
 for format in $formats; do
-  for rate in $rates; do
-    run_set "$rate" "-$format" >/dev/null
-    snrs >"$work/plain-$rate"
-    awk -F, '{s += $4 / $5} END {print s}' "$work/rows" >"$work/seconds-$rate"
-  done
   for level in $levels; do
     line="| $format | $level |"
     for rate in $rates; do
-      cpu=$(run_set "$rate" "-$format" "--search=$level")
-      gain=$(snrs | paste -d' ' - "$work/plain-$rate" | awk '{s += $1 - $2; n++} END {printf "%+.2f", s / n}')
-      speed=$(awk -v s="$(cat "$work/seconds-$rate")" -v c="$cpu" 'BEGIN {printf "%.0f", s / c}')
-      line="$line $gain dB | ${speed}x |"
+      line="$line $(measure "$rate" "-$format" "$level")"
     done
     echo "$line"
   done
