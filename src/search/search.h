@@ -91,18 +91,6 @@ inline constexpr SearchLevels kAdpcm4Levels = {{
     both(lookahead(9, 4, 2, 300), 128, 2, 5),
 }};
 // The 3- and 2-bit codes and WFM adapt slower: deeper and narrower.
-inline constexpr SearchLevels kAdpcm3Levels = {{
-    {},
-    lookahead(5, 16, 3),
-    lookahead(6, 16, 3),
-    lookahead(8, 3, 3),
-    lookahead(8, 3, 2),
-    lookahead(12, 2, 3, 40),
-    lookahead(12, 3, 3),
-    both(lookahead(12, 2, 3), 10, 1, 4),
-    both(lookahead(12, 2, 3), 24, 1, 4),
-    both(lookahead(12, 2, 3), 128, 2, 5),
-}};
 inline constexpr SearchLevels kAdpcm2Levels = {{
     {},
     lookahead(5, 16, 3),
@@ -115,6 +103,13 @@ inline constexpr SearchLevels kAdpcm2Levels = {{
     both(lookahead(12, 2, 3), 24, 1, 4),
     both(lookahead(12, 2, 3), 128, 2, 5),
 }};
+// The 3-bit code's default and level 6 search wider than the 2-bit code's.
+constexpr SearchLevels withLevel(SearchLevels levels, int level, SearchLevel setting) {
+  levels[static_cast<std::size_t>(level)] = setting;
+  return levels;
+}
+inline constexpr SearchLevels kAdpcm3Levels =
+    withLevel(withLevel(kAdpcm2Levels, 5, lookahead(12, 2, 3, 40)), 6, lookahead(12, 3, 3));
 inline constexpr SearchLevels kWfmLevels = {{
     {},
     lookahead(6, 2, 2),
