@@ -75,14 +75,20 @@ struct AdpcmFan {
   }
   std::int32_t value(int rank) const { return valueAt(*row, predictor, rank); }
 
-  // The rank whose value is nearest x from state s.
-  static int nearest(const Row& row, std::int32_t predictor, std::int32_t x) {
+  // The rank whose value is nearest x by the middles alone: off by one or
+  // more only where a clamp moves values off them, near a rail.
+  static int nearestByMiddles(const Row& row, std::int32_t predictor, std::int32_t x) {
     const std::int32_t d = x - predictor;
     const std::int32_t twice = 2 * (d < 0 ? -d : d);
     unsigned m = 0;
     for (const std::int32_t middle : row.twiceMiddles)
       m += static_cast<unsigned>(twice >= middle);
-    const int near = static_cast<int>(d < 0 ? kHalf - 1 - m : kHalf + m);
+    return static_cast<int>(d < 0 ? kHalf - 1 - m : kHalf + m);
+  }
+
+  // The rank whose value is nearest x from state s.
+  static int nearest(const Row& row, std::int32_t predictor, std::int32_t x) {
+    const int near = nearestByMiddles(row, predictor, x);
     // A clamp moves values off the middles: near a rail every code is
     // priced (the smallest step the other way can be nearer, and a larger
     // step clamped onto the rail nearer than a smaller one).

@@ -24,12 +24,14 @@ constexpr std::size_t kLookahead = 128;     // samples searched past a block bef
 constexpr std::size_t kSpan = kBlock + kLookahead;
 constexpr int kIndexCount = kMaxStepIndex + 1;
 constexpr int kCostBand = 12;  // step indices either side of the greedy path given a cost to go
-constexpr unsigned kCostToGoShift = 1;  // the cost to go counts half
+// What the cost to go counts for, in sixteenths: the best on recorded voice
+// at 8 and 16 kHz.
+constexpr std::uint64_t kCostToGoWeight = 5;
 
 // Candidates are sorted by rank with their index in the low 16 bits: ranks
 // stay below 2^48 (a span of samples times 2^32 each) and indices below 2^16.
 static_assert(kSpan < (1u << 13));
-static_assert(kMaxBeam * 16 <= (1u << 16));
+static_assert(kMaxBeam * (2 * 15 + 3) < (1u << 16));  // children of a sample, at most
 
 // Squared error of one player output against the input sample.
 std::uint64_t squaredError(std::int32_t sample, std::int32_t played) {
@@ -60,15 +62,12 @@ constexpr auto kMergeShifts = [] {
 }();
 
 // What the search needs of a codec: its state, a merge key, what the player
-// outputs, the greedy encoder's step, the player's step, and the codes ranked
-// by the value they reconstruct, so that "next to the greedy code" means next
-// in value.
+// outputs, the greedy encoder's step and the player's step.
 template <unsigned Bits>
 struct AdpcmCodec {
   using State = AdpcmState;
   using Fan = AdpcmFan<Bits>;
   static constexpr unsigned kCodes = 1u << Bits;
-  static constexpr unsigned kHalf = kCodes / 2;
   static constexpr bool kHasCostToGo = true;
   static constexpr unsigned kBits = Bits;
 
@@ -78,20 +77,11 @@ struct AdpcmCodec {
     return (static_cast<std::uint32_t>(s.predictor + 65536) >> shift) | std::uint64_t{index} << 32;
   }
   static std::int32_t output(const State& s) { return s.predictor; }
-  static unsigned indexOf(const State& s) { return static_cast<unsigned>(s.stepIndex); }
   // Applies the greedy encoder's code for sample to s and returns it.
   static std::uint8_t applyGreedy(State& s, std::int32_t sample) {
     return quantizeAdpcm<Bits>(s, sample);
   }
   static void apply(State& s, std::uint8_t code) { reconstructAdpcm<Bits>(s, code); }
-  // Negative codes from the largest magnitude up, then the positive ones.
-  static unsigned rankOf(std::uint8_t code) {
-    const unsigned m = code & (kHalf - 1);
-    return (code & kHalf) ? kHalf - 1 - m : kHalf + m;
-  }
-  static std::uint8_t codeOfRank(unsigned rank) {
-    return static_cast<std::uint8_t>(rank < kHalf ? (kHalf | (kHalf - 1 - rank)) : rank - kHalf);
-  }
 };
 
 struct WfmCodec {
@@ -108,21 +98,33 @@ struct WfmCodec {
   static std::int32_t output(const State& s) {
     return static_cast<std::int32_t>(s.estimate) - 32768;
   }
-  static unsigned indexOf(const State&) { return 0; }
   static std::uint8_t applyGreedy(State& s, std::int32_t sample) {
     return static_cast<std::uint8_t>(quantizeWfm(s, offsetForm(sample)));
   }
   static void apply(State& s, std::uint8_t decision) { applyWfmDecision(s, decision); }
-  static unsigned rankOf(std::uint8_t decision) { return decision ? 0 : 1; }  // 1 moves down
-  static std::uint8_t codeOfRank(unsigned rank) { return rank == 0 ? 1 : 0; }
 };
 
 // What a magnitude reconstructs at step index i from a predictor of 0, as
-// the player clamps it, and the step index after it.
+// the player clamps it; and what it adds to the step index away from the
+// ends of the table (the clamp there is the cost to go's own, below).
 template <unsigned Bits>
-std::int32_t reachFromZero(std::size_t i, unsigned magnitude) {
-  return std::min(kMagnitudeRows<Bits>[i].deltas[magnitude], 32767);
-}
+struct GoTables {
+  static constexpr unsigned kMagnitudes = MagnitudeRow<Bits>::kMagnitudes;
+  std::array<std::array<std::int32_t, kMagnitudes>, kIndexCount> reach;
+  std::array<int, kMagnitudes> moves;
+};
+
+template <unsigned Bits>
+inline constexpr auto kGoTables = [] {
+  GoTables<Bits> t{};
+  constexpr std::size_t kMiddle = kIndexCount / 2;
+  for (unsigned m = 0; m < GoTables<Bits>::kMagnitudes; ++m) {
+    for (std::size_t i = 0; i < kIndexCount; ++i)
+      t.reach[i][m] = std::min(kMagnitudeRows<Bits>[i].deltas[m], 32767);
+    t.moves[m] = nextStepIndexTable<Bits>()[kMiddle][m] - static_cast<int>(kMiddle);
+  }
+  return t;
+}();
 
 // Cost to go by step index: the least error of samples t to the end of the
 // span when sample t is coded at step index i and the predictor follows the
@@ -149,6 +151,7 @@ struct CostToGo {
 template <unsigned Bits>
 void computeCostToGo(std::int32_t first, std::span<const std::int32_t> samples, CostToGo& c) {
   constexpr unsigned kMagnitudes = MagnitudeRow<Bits>::kMagnitudes;
+  const GoTables<Bits>& tables = kGoTables<Bits>;
   const std::size_t n = samples.size();
   c.values.resize((n + 1) * kBandWidth);
   c.lo.resize(n + 1);
@@ -159,31 +162,76 @@ void computeCostToGo(std::int32_t first, std::span<const std::int32_t> samples, 
     c.lo[t] = std::clamp(greedy.stepIndex - kCostBand, 0, kIndexCount - kBandWidth);
     quantizeAdpcm<Bits>(greedy, samples[t]);
   }
+  // The row after, its ends repeated kPad times either side: a step index
+  // i + move read at band b lies b + (lo - later lo) + move from the row's
+  // start, and the clamps of both the table and the band are the repeats.
+  // Bands move by at most one index move a sample: 11 at most.
+  constexpr int kPad = 16;
+  std::array<std::uint64_t, kBandWidth + 2 * kPad> padded{};
   for (std::size_t t = n; t-- > 0;) {
     const std::int32_t previous = clamp16(t == 0 ? first : samples[t - 1]);
     const std::int32_t a = std::abs(clamp16(samples[t]) - previous);
-    const CostRow later = c.row(t + 1);
+    const std::uint64_t* later = &c.values[(t + 1) * kBandWidth];
+    std::fill_n(padded.begin(), kPad, later[0]);
+    std::copy_n(later, kBandWidth, padded.begin() + kPad);
+    std::fill_n(padded.begin() + kPad + kBandWidth, kPad, later[kBandWidth - 1]);
+    std::array<int, kMagnitudes> at{};
+    for (unsigned k = 0; k < kMagnitudes; ++k)
+      at[k] = std::clamp(c.lo[t] - c.lo[t + 1] + tables.moves[k] + kPad, 0, 2 * kPad);
     std::uint64_t* here = &c.values[t * kBandWidth];
     for (int b = 0; b < kBandWidth; ++b) {
       const auto i = static_cast<std::size_t>(c.lo[t] + b);
       const unsigned m = magnitudeAdpcm<Bits>(kMagnitudeRows<Bits>[i], a);
+      // The greedy magnitude and its neighbours, three always (an edge
+      // repeats), so that the loop does not branch on m.
+      const unsigned tried[3] = {m > 0 ? m - 1 : 0, m, std::min(m + 1, kMagnitudes - 1)};
       std::uint64_t best = std::numeric_limits<std::uint64_t>::max();
-      for (unsigned k = m > 0 ? m - 1 : 0; k <= m + 1 && k < kMagnitudes; ++k) {
-        best = std::min(best,
-                        squaredDifference(a, reachFromZero<Bits>(i, k)) +
-                            costAt(later, static_cast<unsigned>(nextStepIndexTable<Bits>()[i][k])));
+      for (const unsigned k : tried) {
+        // Both at most 2^16 apart: the square fits 32 bits.
+        const auto d = static_cast<std::uint32_t>(std::abs(a - tables.reach[i][k]));
+        best = std::min(best, std::uint64_t{d * d} + padded[static_cast<std::size_t>(b + at[k])]);
       }
       here[b] = best;
     }
   }
 }
 
-// The survivors of one sample. Each advance extends every survivor by the
-// greedy code and its neighbours in value (and the two extreme codes, where
-// the level says so), merges candidates that reach the
-// same state (a hash table on the merge key), and keeps the `width` best by
-// cost plus cost to go. A neighbour that ranks behind every survivor's greedy
-// child cannot be among the best and is dropped before it is stored.
+// Moves the k smallest of n distinct keys to the front, in no order. A
+// quickselect whose partition swaps every key and moves the boundary on by
+// the comparison: it does not branch on the keys, which are in no order a
+// branch predictor could learn.
+void keepSmallest(std::uint64_t* keys, std::size_t n, std::size_t k) {
+  std::size_t lo = 0;
+  std::size_t hi = n;  // the keys before lo are among the k smallest, those from hi on are not
+  while (lo < k && k < hi) {
+    if (hi - lo == 2) {
+      if (keys[lo] > keys[lo + 1]) std::swap(keys[lo], keys[lo + 1]);
+      return;
+    }
+    // The median of three leaves at least one key on each side.
+    const std::uint64_t a = keys[lo];
+    const std::uint64_t b = keys[lo + (hi - lo) / 2];
+    const std::uint64_t c = keys[hi - 1];
+    const std::uint64_t pivot = std::max(std::min(a, b), std::min(std::max(a, b), c));
+    std::size_t below = lo;
+    for (std::size_t i = lo; i < hi; ++i) {
+      const std::uint64_t v = keys[i];
+      keys[i] = keys[below];
+      keys[below] = v;
+      below += v < pivot;
+    }
+    (k < below ? hi : lo) = below;
+  }
+}
+
+// The survivors of one sample. Each advance extends every survivor by its
+// nearest code and the codes next to it in value (and the two extreme codes,
+// where the level says so), with the player's own step on a copy of its
+// state; candidates that reach the same state merge (a hash table on the
+// merge key), and the `width` best by cost plus cost to go are kept. Once
+// the nearest children fill the beam, the worst of them bounds what can get
+// in: the others beyond it are dropped before they are merged. The work is
+// laid out to branch little on the data, which no branch predictor learns.
 template <class Codec>
 struct Beam {
   using State = typename Codec::State;
@@ -206,102 +254,15 @@ struct Beam {
         spread(std::min(level.spread, Codec::kCodes - 1)),
         mergeBits(std::min(level.mergeBits, 15u)),
         extremes(level.extremes) {
-    const std::size_t offers =
-        std::size_t{width} * std::min(2 * spread + 1 + (extremes ? 2 : 0), Codec::kCodes);
-    current.resize(offers);
-    next.resize(offers);
+    const std::size_t offers = std::size_t{width} * (2 * spread + 1 + (extremes ? 2 : 0));
+    current.resize(width);
+    made.resize(offers + 1);  // one past the last kept, written and dropped
+    nearest.resize(width);
     order.resize(offers);
-    greedyCodes.resize(offers);
     tableBits = static_cast<unsigned>(std::bit_width(2 * offers - 1));
     slots.assign(std::size_t{1} << tableBits, Slot{});
     parents.resize(span * width);
     codes.resize(span * width);
-  }
-
-  // Stores a candidate, or improves the node that holds its state already.
-  void store(const Node& candidate) {
-    const std::uint64_t key = Codec::key(candidate.state, mergeBits);
-    const std::size_t mask = slots.size() - 1;
-    std::size_t at = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - tableBits));
-    for (;; at = (at + 1) & mask) {
-      Slot& slot = slots[at];
-      if (slot.stamp != stamp) {
-        slot = {key, stamp, static_cast<std::uint32_t>(nextCount)};
-        next[nextCount++] = candidate;
-        return;
-      }
-      if (slot.key == key) {
-        Node& node = next[slot.node];
-        if (candidate.cost < node.cost) node = candidate;
-        return;
-      }
-    }
-  }
-
-  // Prices a candidate whose state has been moved on from its parent's.
-  static void price(Node& c, const Node& from, std::int32_t sample16, const CostRow& later) {
-    c.cost = from.cost + squaredDifference(sample16, Codec::output(c.state));
-    c.rank = c.cost + (costAt(later, Codec::indexOf(c.state)) >> kCostToGoShift);
-  }
-
-  void offer(const Node& from, std::size_t i, unsigned rank, std::int32_t sample16,
-             const CostRow& later, std::uint64_t bound) {
-    Node c{0, 0, from.state, static_cast<std::uint16_t>(i), Codec::codeOfRank(rank)};
-    Codec::apply(c.state, c.code);
-    price(c, from, sample16, later);
-    if (c.rank < bound) store(c);
-  }
-
-  void advance(std::int32_t sample, std::size_t t, const CostRow& later) {
-    nextCount = 0;
-    ++stamp;
-    const std::int32_t sample16 = clamp16(sample);
-    // Greedy children first: when they fill the beam, the worst of them
-    // bounds what can still get in.
-    for (std::size_t i = 0; i < currentCount; ++i) {
-      const Node& from = current[i];
-      Node c{0, 0, from.state, static_cast<std::uint16_t>(i), 0};
-      c.code = greedyCodes[i] = Codec::applyGreedy(c.state, sample);
-      price(c, from, sample16, later);
-      store(c);
-    }
-    std::uint64_t bound = std::numeric_limits<std::uint64_t>::max();
-    if (nextCount >= width) {
-      bound = 0;
-      for (std::size_t k = 0; k < nextCount; ++k)
-        bound = std::max(bound, next[k].rank);
-    }
-    for (std::size_t i = 0; i < currentCount && spread > 0; ++i) {
-      const Node& from = current[i];
-      const unsigned center = Codec::rankOf(greedyCodes[i]);
-      const unsigned lo = center > spread ? center - spread : 0;
-      const unsigned hi = std::min(center + spread, Codec::kCodes - 1);
-      for (unsigned r = lo; r <= hi; ++r) {
-        if (r != center) offer(from, i, r, sample16, later, bound);
-      }
-      // The extreme codes move the step the most: a path that must grow the
-      // step ahead of a peak starts with one.
-      if (extremes) {
-        if (lo > 0) offer(from, i, 0, sample16, later, bound);
-        if (hi < Codec::kCodes - 1) offer(from, i, Codec::kCodes - 1, sample16, later, bound);
-      }
-    }
-    if (nextCount > width) {
-      for (std::size_t k = 0; k < nextCount; ++k)
-        order[k] = next[k].rank << 16 | k;
-      std::nth_element(order.begin(), order.begin() + width - 1,
-                       order.begin() + static_cast<long>(nextCount));
-      for (std::size_t k = 0; k < width; ++k)
-        current[k] = next[order[k] & 0xFFFF];
-      currentCount = width;
-    } else {
-      current.swap(next);
-      currentCount = nextCount;
-    }
-    for (std::size_t k = 0; k < currentCount; ++k) {
-      parents[t * width + k] = current[k].parent;
-      codes[t * width + k] = current[k].code;
-    }
   }
 
   // Searches samples from start, then fills decided with the first
@@ -316,7 +277,18 @@ struct Beam {
     currentCount = 1;
     for (std::size_t t = 0; t < samples.size(); ++t) {
       const CostRow later = Codec::kHasCostToGo ? togo.row(t + 1) : CostRow{kNoCost.data(), 0};
-      advance(samples[t], t, later);
+      std::size_t count = 0;
+      if constexpr (Codec::kHasCostToGo) {
+        count = spread == 1 ? adpcmChildren<1>(clamp16(samples[t]), later)
+                            : adpcmChildren<0>(clamp16(samples[t]), later);
+      } else {
+        count = wfmChildren(samples[t]);
+      }
+      keepBest(count);
+      for (std::size_t k = 0; k < currentCount; ++k) {
+        parents[t * width + k] = current[k].parent;
+        codes[t * width + k] = current[k].code;
+      }
     }
     const auto end = current.begin() + static_cast<long>(currentCount);
     std::size_t k = static_cast<std::size_t>(
@@ -329,6 +301,143 @@ struct Beam {
     }
   }
 
+ private:
+  // The worst rank of the first children, one a survivor, once they fill
+  // the beam; else no bound.
+  std::uint64_t boundOfFirst() const {
+    std::uint64_t bound = std::numeric_limits<std::uint64_t>::max();
+    if (currentCount >= width) {
+      bound = 0;
+      for (std::size_t i = 0; i < currentCount; ++i)
+        bound = std::max(bound, made[i].rank);
+    }
+    return bound;
+  }
+
+  // Stores a child at out[count] and returns count moved on if it is to be
+  // kept, without a branch.
+  static std::size_t keep(Node* out, std::size_t count, const Node& child, bool wanted,
+                          std::uint64_t bound) {
+    out[count] = child;
+    return count + static_cast<std::size_t>(wanted & (child.rank <= bound));
+  }
+
+  // ADPCM: the children by the code of rank r (rows by rank from the core's
+  // tables), priced with the cost to go. Spread as compiled (0: as the level says).
+  template <int Spread>
+  std::size_t adpcmChildren(std::int32_t x, const CostRow& later) {
+    using Row = typename Codec::Fan::Row;
+    const int top = static_cast<int>(Codec::kCodes) - 1;
+    const int s = Spread > 0 ? Spread : static_cast<int>(spread);
+    // Plain pointers: the byte-wide stores below could alias the vectors'.
+    const Node* const survivors = current.data();
+    Node* const out = made.data();
+    std::int8_t* const nearestOf = nearest.data();
+    const auto child = [&](std::size_t i, const Row& row, int r) {
+      const Node& from = survivors[i];
+      const auto ru = static_cast<unsigned>(r);
+      Node n;
+      n.state = {Codec::Fan::valueAt(row, from.state.predictor, r), row.nextIndex[ru]};
+      n.cost = from.cost + squaredDifference(x, n.state.predictor);
+      n.rank = n.cost +
+               ((costAt(later, static_cast<unsigned>(n.state.stepIndex)) * kCostToGoWeight) >> 4);
+      n.parent = static_cast<std::uint16_t>(i);
+      n.code = Codec::Fan::codeOf(r);
+      return n;
+    };
+    const auto rowOf = [&](std::size_t i) -> const Row& {
+      return kFanRows<Codec::kBits>[static_cast<std::size_t>(survivors[i].state.stepIndex)];
+    };
+    const std::size_t n = currentCount;
+    for (std::size_t i = 0; i < n; ++i) {
+      const Row& row = rowOf(i);
+      nearestOf[i] = static_cast<std::int8_t>(
+          Codec::Fan::nearestByMiddles(row, survivors[i].state.predictor, x));
+      out[i] = child(i, row, nearestOf[i]);
+    }
+    const std::uint64_t bound = boundOfFirst();
+    std::size_t count = n;
+    for (std::size_t i = 0; i < n; ++i) {
+      const Row& row = rowOf(i);
+      const int c = nearestOf[i];
+      for (int o = 1; o <= s; ++o) {
+        count = keep(out, count, child(i, row, std::max(c - o, 0)), c - o >= 0, bound);
+        count = keep(out, count, child(i, row, std::min(c + o, top)), c + o <= top, bound);
+      }
+      // The extremes, outside the fan, seldom get in: their error alone
+      // rules most of them out before they are made.
+      for (int e = 0; e < (extremes ? 2 : 0); ++e) {
+        const int r = e == 0 ? 0 : top;
+        const bool outside = e == 0 ? c - s > 0 : c + s < top;
+        const std::uint64_t error =
+            squaredDifference(x, Codec::Fan::valueAt(row, survivors[i].state.predictor, r));
+        if (outside && survivors[i].cost + error <= bound) {
+          count = keep(out, count, child(i, row, r), true, bound);
+        }
+      }
+    }
+    return count;
+  }
+
+  // WFM: the greedy decision, then (with a spread) the other one.
+  std::size_t wfmChildren(std::int32_t sample) {
+    const std::int32_t sample16 = clamp16(sample);
+    const auto child = [&](std::size_t i, std::uint8_t code) {
+      const Node& from = current[i];
+      Node n{0, 0, from.state, static_cast<std::uint16_t>(i), code};
+      Codec::apply(n.state, code);
+      n.cost = n.rank = from.cost + squaredDifference(sample16, Codec::output(n.state));
+      return n;
+    };
+    for (std::size_t i = 0; i < currentCount; ++i) {
+      State s = current[i].state;
+      made[i] = child(i, Codec::applyGreedy(s, sample));
+    }
+    const std::uint64_t bound = boundOfFirst();
+    std::size_t count = currentCount;
+    for (std::size_t i = 0; i < currentCount && spread > 0; ++i) {
+      count = keep(made.data(), count, child(i, static_cast<std::uint8_t>(made[i].code ^ 1)), true,
+                   bound);
+    }
+    return count;
+  }
+
+  // Merges the count children in made that reach the same state, keeping
+  // the cheaper, and keeps the `width` best as the survivors.
+  void keepBest(std::size_t count) {
+    const Node* const children = made.data();
+    std::uint64_t* const ranked = order.data();
+    Slot* const table = slots.data();
+    const std::size_t mask = slots.size() - 1;
+    const std::uint32_t now = ++stamp;
+    std::size_t merged = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::uint64_t key = Codec::key(children[k].state, mergeBits);
+      std::size_t at = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - tableBits));
+      for (;; at = (at + 1) & mask) {
+        Slot& slot = table[at];
+        if (slot.stamp != now) {
+          slot = {key, now, static_cast<std::uint32_t>(merged)};
+          ranked[merged++] = children[k].rank << 16 | k;
+          break;
+        }
+        if (slot.key == key) {
+          const std::size_t held = ranked[slot.node] & 0xFFFF;
+          if (children[k].cost < children[held].cost)
+            ranked[slot.node] = children[k].rank << 16 | k;
+          break;
+        }
+      }
+    }
+    if (merged > width) {
+      keepSmallest(ranked, merged, width);
+      merged = width;
+    }
+    for (std::size_t k = 0; k < merged; ++k)
+      current[k] = children[ranked[k] & 0xFFFF];
+    currentCount = merged;
+  }
+
   unsigned width;
   unsigned spread;
   unsigned mergeBits;
@@ -336,11 +445,10 @@ struct Beam {
   unsigned tableBits = 0;
   std::uint32_t stamp = 0;
   std::size_t currentCount = 0;
-  std::size_t nextCount = 0;
-  std::vector<Node> current;              // survivors
-  std::vector<Node> next;                 // candidates
-  std::vector<std::uint64_t> order;       // candidates by rank
-  std::vector<std::uint8_t> greedyCodes;  // of each survivor
+  std::vector<Node> current;         // survivors
+  std::vector<Node> made;            // children: the first of each survivor, then those kept
+  std::vector<std::int8_t> nearest;  // each survivor's nearest code, by rank
+  std::vector<std::uint64_t> order;  // merged children: rank, then where in made
   std::vector<Slot> slots;
   std::vector<std::uint16_t> parents;  // per sample of the span, per survivor
   std::vector<std::uint8_t> codes;

@@ -64,6 +64,10 @@ constexpr SearchLevel lookahead(unsigned depth, unsigned width, unsigned commit,
                                 unsigned budget = 100) {
   return {.depth = depth, .width = width, .commit = commit, .budget = budget};
 }
+// A beam with the extreme codes.
+constexpr SearchLevel beam(unsigned width, unsigned spread, unsigned mergeBits) {
+  return {.beam = width, .spread = spread, .mergeBits = mergeBits, .extremes = true, .depth = 0};
+}
 // A lookahead and a beam with the extreme codes, block by block.
 constexpr SearchLevel both(SearchLevel look, unsigned beam, unsigned spread, unsigned mergeBits) {
   look.beam = beam;
@@ -109,7 +113,7 @@ constexpr SearchLevels withLevel(SearchLevels levels, int level, SearchLevel set
   return levels;
 }
 inline constexpr SearchLevels kAdpcm3Levels =
-    withLevel(withLevel(kAdpcm2Levels, 5, lookahead(12, 2, 3, 40)), 6, lookahead(12, 3, 3));
+    withLevel(withLevel(kAdpcm2Levels, 5, beam(17, 1, 3)), 6, lookahead(12, 3, 3));
 inline constexpr SearchLevels kWfmLevels = {{
     {},
     lookahead(6, 2, 2),
