@@ -11,16 +11,17 @@
 //
 // A beam search over whole codec states. Every survivor is a copy of the small
 // state record (ADPCM: predictor and stepIndex; WFM: estimate, step and the
-// three decision bits the next adaptation reads), extended by the codes next to
-// the greedy choice (and, with `extremes`, the two extreme codes) with the
-// codec's own reconstruction step. Paths whose states agree merge, keeping the
-// cheaper: states with the same step and adaptation bits and an estimate
-// within a small fraction of the step are treated as one. The `beam` best
-// survivors go on to the next sample. For ADPCM the ranking adds a cost to
-// go: for each step index, the least error the rest of the block would cost
-// if the predictor followed the input exactly, found by a backward pass over
-// the block. Codes are decided a block at a time, looking a fixed number of
-// samples past the block. Slow, and the best at the widest settings.
+// three decision bits the next adaptation reads), extended with the codec's own
+// reconstruction step by the nearest code (WFM: the greedy decision), the codes
+// next to it in value and, with `extremes`, the two extreme codes. Paths whose
+// states agree merge, keeping the cheaper: states with the same step and
+// adaptation bits and an estimate within a small fraction of the step are
+// treated as one. The `beam` best survivors go on to the next sample. For ADPCM
+// the ranking adds part of a cost to go: for each step index, the least error
+// the rest of the block would cost if the predictor followed the input
+// exactly, found by a backward pass over the block. Codes are decided a block
+// at a time, looking a fixed number of samples past the block. The better of
+// the two for the 3-bit code, and the best at the widest settings.
 //
 // Memory does not grow with the input. A search that ends worse than the
 // greedy encoder gives way to it: the result is never worse. Errors are always
@@ -79,9 +80,10 @@ constexpr SearchLevel both(SearchLevel look, unsigned beam, unsigned spread, uns
 
 // Level 0 is the greedy encoder; higher levels search wider and run slower.
 // Chosen by measured gain and speed on recorded voice prompts at 8 and 16 kHz
-// and on the bundled recording (bench/search.sh, korvane_search_quality): the
-// lookahead is the faster at every gain it reaches on band-limited speech;
-// the beam gains more on full-band recordings, so the top levels run both.
+// and on the bundled recording (bench/search.sh, korvane_search_quality): for
+// the 4- and 2-bit codes and WFM the lookahead is the faster at every gain it
+// reaches on band-limited speech; the beam gains more on full-band
+// recordings, so the top levels run both.
 inline constexpr SearchLevels kAdpcm4Levels = {{
     {},
     lookahead(6, 1, 5),
@@ -107,13 +109,16 @@ inline constexpr SearchLevels kAdpcm2Levels = {{
     both(lookahead(12, 2, 3), 24, 1, 4),
     both(lookahead(12, 2, 3), 128, 2, 5),
 }};
-// The 3-bit code's default and level 6 search wider than the 2-bit code's.
-constexpr SearchLevels withLevel(SearchLevels levels, int level, SearchLevel setting) {
-  levels[static_cast<std::size_t>(level)] = setting;
+// A table with the levels from `first` on replaced.
+template <class... Settings>
+constexpr SearchLevels withLevels(SearchLevels levels, std::size_t first, Settings... settings) {
+  ((levels[first++] = settings), ...);
   return levels;
 }
+// The 3-bit code: the beam does better than the lookahead from the default
+// on (most at 16 kHz), up to the top level, which runs both.
 inline constexpr SearchLevels kAdpcm3Levels =
-    withLevel(withLevel(kAdpcm2Levels, 5, beam(17, 1, 3)), 6, lookahead(12, 3, 3));
+    withLevels(kAdpcm2Levels, 5, beam(17, 1, 3), beam(24, 1, 3), beam(32, 1, 3), beam(64, 1, 3));
 inline constexpr SearchLevels kWfmLevels = {{
     {},
     lookahead(6, 2, 2),
