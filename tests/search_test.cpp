@@ -1,6 +1,8 @@
 // The code search: never worse than the greedy encoder, decodable by the
 // unchanged player, and reported truthfully.
+#include <algorithm>
 #include <cmath>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +12,7 @@
 #include "decoder/decoder.h"
 #include "search/lookahead.h"
 #include "search/search.h"
+#include "search/select.h"
 #include "support.h"
 
 namespace korvane {
@@ -182,6 +185,27 @@ TEST(Search, LookaheadRowsAgreeWithTheCore) {
   checkFanAgainstTheCore<4>();
   checkFanAgainstTheCore<3>();
   checkFanAgainstTheCore<2>();
+}
+
+// The beam's selection against a sort: every count of keys a sample can
+// hold up to 80, every count to keep, keys in random, rising and falling order.
+TEST(Search, KeepSmallestKeepsTheSmallest) {
+  std::mt19937_64 random(7);
+  for (std::size_t n = 1; n <= 80; ++n) {
+    for (std::size_t k = 1; k <= n; ++k) {
+      for (int order = 0; order < 3; ++order) {
+        std::vector<std::uint64_t> keys(n);
+        for (std::size_t i = 0; i < n; ++i)
+          keys[i] = (order == 0 ? random() >> 20 : order == 1 ? i : n - i) << 16 | i;
+        std::vector<std::uint64_t> sorted = keys;
+        std::sort(sorted.begin(), sorted.end());
+        keepSmallest(keys.data(), n, k);
+        std::sort(keys.begin(), keys.begin() + static_cast<long>(k));
+        ASSERT_TRUE(std::equal(sorted.begin(), sorted.begin() + static_cast<long>(k), keys.begin()))
+            << n << " keys, " << k << " kept, order " << order;
+      }
+    }
+  }
 }
 
 TEST(Search, LevelZeroIsTheGreedyEncoder) {
