@@ -24,7 +24,10 @@ constexpr std::size_t kBlock = kCodePiece;  // codes decided at a time (whole gr
 constexpr std::size_t kLookahead = 128;     // samples searched past a block before deciding it
 constexpr std::size_t kSpan = kBlock + kLookahead;
 constexpr int kIndexCount = kMaxStepIndex + 1;
-constexpr int kCostBand = 12;  // step indices either side of the greedy path given a cost to go
+// Step indices given a cost to go, below and above the greedy path's: the
+// beam's paths run above it more often (a step grown ahead of a peak).
+constexpr int kCostBelow = 8;
+constexpr int kCostAbove = 16;
 // What the cost to go counts for, in sixteenths: the best on recorded voice
 // at 8 and 16 kHz.
 constexpr std::uint64_t kCostToGoWeight = 5;
@@ -132,7 +135,7 @@ inline constexpr auto kGoTables = [] {
 // input exactly, over the greedy magnitude and its neighbours. It is worked
 // out for a band of indices around the greedy path's; an index outside the
 // band takes the value at its edge.
-constexpr int kBandWidth = 2 * kCostBand + 1;
+constexpr int kBandWidth = kCostBelow + kCostAbove + 1;
 
 struct CostRow {
   const std::uint64_t* values;  // kBandWidth of them
@@ -160,7 +163,7 @@ void computeCostToGo(std::int32_t first, std::span<const std::int32_t> samples, 
   c.lo[n] = 0;
   AdpcmState greedy{first, 0};
   for (std::size_t t = 0; t < n; ++t) {
-    c.lo[t] = std::clamp(greedy.stepIndex - kCostBand, 0, kIndexCount - kBandWidth);
+    c.lo[t] = std::clamp(greedy.stepIndex - kCostBelow, 0, kIndexCount - kBandWidth);
     quantizeAdpcm<Bits>(greedy, samples[t]);
   }
   // The row after, its ends repeated kPad times either side: a step index

@@ -118,7 +118,7 @@ constexpr SearchLevels withLevels(SearchLevels levels, std::size_t first, Settin
 // The 3-bit code: the beam does better than the lookahead from the default
 // on (most at 16 kHz), up to the top level, which runs both.
 inline constexpr SearchLevels kAdpcm3Levels =
-    withLevels(kAdpcm2Levels, 5, beam(17, 1, 3), beam(24, 1, 3), beam(32, 1, 3), beam(64, 1, 3));
+    withLevels(kAdpcm2Levels, 5, beam(16, 1, 3), beam(24, 1, 3), beam(32, 1, 3), beam(64, 1, 3));
 inline constexpr SearchLevels kWfmLevels = {{
     {},
     lookahead(6, 2, 2),
