@@ -206,8 +206,9 @@ void computeCostToGo(std::int32_t first, std::span<const std::int32_t> samples, 
 // state; candidates that reach the same state merge (a hash table on the
 // merge key), and the `width` best by cost plus cost to go are kept. Once
 // the nearest children fill the beam, the worst of them bounds what can get
-// in: the others beyond it are dropped before they are merged. The work is
-// laid out to branch little on the data, which no branch predictor learns.
+// in: the others beyond it are dropped before they are merged (where nearest
+// children merge, that sample may keep fewer than `width`). The work is laid
+// out to branch little on the data, which no branch predictor learns.
 template <class Codec>
 struct Beam {
   using State = typename Codec::State;
@@ -245,16 +246,15 @@ struct Beam {
   // decided.size() codes of the cheapest path over all of them.
   void decide(const State& start, std::span<const std::int32_t> samples,
               std::span<std::uint8_t> decided) {
-    static constexpr std::array<std::uint64_t, kBandWidth> kNoCost{};
     if constexpr (Codec::kHasCostToGo) {
       computeCostToGo<Codec::kBits>(Codec::output(start), samples, togo);
     }
     current[0] = {0, 0, start, 0, 0};
     currentCount = 1;
     for (std::size_t t = 0; t < samples.size(); ++t) {
-      const CostRow later = Codec::kHasCostToGo ? togo.row(t + 1) : CostRow{kNoCost.data(), 0};
       std::size_t count = 0;
       if constexpr (Codec::kHasCostToGo) {
+        const CostRow later = togo.row(t + 1);
         count = spread == 1 ? adpcmChildren<1>(clamp16(samples[t]), later)
                             : adpcmChildren<0>(clamp16(samples[t]), later);
       } else {
