@@ -4,7 +4,9 @@
 // POSIX (wine reports links made that it does not make).
 #include <windows.h>
 
+#include <chrono>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 #include "support.h"
@@ -95,10 +97,18 @@ RunResult runProgram(const std::vector<std::string>& args, const RunOptions& opt
   for (const std::string& arg : args)
     line += L" " + quoted(wide(arg));
   const std::wstring folder = options.workDir.wstring();
+  // Wine now and then fails to start a process (seen once in CI: the
+  // program never ran); the start is tried again a few times, and the last
+  // error is told if it never succeeds.
   PROCESS_INFORMATION process{};
-  const BOOL started =
-      CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                     folder.empty() ? nullptr : folder.c_str(), &startup, &process);
+  BOOL started = FALSE;
+  DWORD error = 0;
+  for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(200 * attempt));
+    started = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                             folder.empty() ? nullptr : folder.c_str(), &startup, &process);
+    if (!started) error = GetLastError();
+  }
   CloseHandle(outWrite);
   CloseHandle(errWrite);
   CloseHandle(null);
@@ -106,7 +116,7 @@ RunResult runProgram(const std::vector<std::string>& args, const RunOptions& opt
   if (!started) {
     CloseHandle(outRead);
     CloseHandle(errRead);
-    throw std::runtime_error("CreateProcessW failed");
+    throw std::runtime_error("CreateProcessW failed, error " + std::to_string(error));
   }
   std::thread errors(drain, errRead, std::ref(result.err));
   drain(outRead, result.out);
