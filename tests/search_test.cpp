@@ -174,7 +174,11 @@ void checkFanAgainstTheCore() {
           EXPECT_EQ(child.stepIndex, core.stepIndex);
           least = std::min(least, squaredDifference(x, core.predictor));
         }
-        EXPECT_EQ(Fan::leastError(s, x), least);
+        std::uint8_t code = 0;
+        EXPECT_EQ(Fan::leastError(s, x, code), least);
+        AdpcmState coded = s;
+        reconstructAdpcm<Bits>(coded, code);
+        EXPECT_EQ(squaredDifference(x, coded.predictor), least);
         EXPECT_EQ(squaredDifference(x, fan.output(fan.next())), least);
       }
     }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -31,6 +32,7 @@ struct FanRow {
   std::array<std::int32_t, kCodes> deltas;
   std::array<std::int32_t, kHalf - 1> twiceMiddles;
   std::array<std::int8_t, kCodes> nextIndex;
+  bool distinct;  // no two codes add the same
 };
 
 template <unsigned Bits>
@@ -46,6 +48,8 @@ inline constexpr auto kFanRows = [] {
       rows[i].nextIndex[Row::kHalf + m] = nextStepIndexTable<Bits>()[i][m];
       if (m + 1 < Row::kHalf) rows[i].twiceMiddles[m] = magnitudes[m] + magnitudes[m + 1];
     }
+    rows[i].distinct = std::adjacent_find(rows[i].deltas.begin(), rows[i].deltas.end(),
+                                          std::greater_equal<>()) == rows[i].deltas.end();
   }
   return rows;
 }();
@@ -66,14 +70,23 @@ struct AdpcmFan {
   const Row* row = nullptr;
   std::int32_t predictor = 0;
   std::int32_t target = 0;
-  int first = 0;  // the nearest, until handed out
-  int below = 0;  // next rank down, -1 when none is left
-  int above = 0;  // next rank up, kCodes when none is left
+  int first = 0;       // the nearest, until handed out
+  int below = 0;       // next rank down, -1 when none is left
+  int above = 0;       // next rank up, kCodes when none is left
+  bool plain = false;  // no clamp reached and no two values equal
 
   static std::int32_t valueAt(const Row& row, std::int32_t predictor, int rank) {
     return std::clamp(predictor + row.deltas[static_cast<unsigned>(rank)], -32768, 32767);
   }
-  std::int32_t value(int rank) const { return valueAt(*row, predictor, rank); }
+  std::int32_t value(int rank) const {
+    return plain ? predictor + row->deltas[static_cast<unsigned>(rank)]
+                 : valueAt(*row, predictor, rank);
+  }
+  // Whether no code from predictor reaches a rail.
+  static bool clear(const Row& row, std::int32_t predictor) {
+    const std::int32_t reach = row.deltas[kCodes - 1];
+    return predictor - reach >= -32768 && predictor + reach <= 32767;
+  }
 
   // The rank whose value is nearest x by the middles alone: off by one or
   // more only where a clamp moves values off them, near a rail.
@@ -92,8 +105,7 @@ struct AdpcmFan {
     // A clamp moves values off the middles: near a rail every code is
     // priced (the smallest step the other way can be nearer, and a larger
     // step clamped onto the rail nearer than a smaller one).
-    const std::int32_t reach = row.deltas[kCodes - 1];
-    if (predictor - reach >= -32768 && predictor + reach <= 32767) return near;
+    if (clear(row, predictor)) return near;
     int best = near;
     std::uint64_t least = squaredDifference(x, valueAt(row, predictor, near));
     for (int r = 0; r < static_cast<int>(kCodes); ++r) {
@@ -106,20 +118,23 @@ struct AdpcmFan {
     return best;
   }
 
-  // The least error of one code from s for x.
-  static std::uint64_t leastError(const State& s, std::int32_t x) {
+  // The nearest code from s for x, and its error.
+  static std::uint64_t leastError(const State& s, std::int32_t x, std::uint8_t& code) {
     const Row& row = kFanRows<Bits>[static_cast<std::size_t>(s.stepIndex)];
-    return squaredDifference(x, valueAt(row, s.predictor, nearest(row, s.predictor, x)));
+    const int rank = nearest(row, s.predictor, x);
+    code = codeOf(rank);
+    return squaredDifference(x, valueAt(row, s.predictor, rank));
   }
 
   void open(const State& s, std::int32_t x) {
     row = &kFanRows<Bits>[static_cast<std::size_t>(s.stepIndex)];
     predictor = s.predictor;
     target = x;
-    first = nearest(*row, predictor, x);
+    plain = row->distinct && clear(*row, predictor);
+    first = plain ? nearestByMiddles(*row, predictor, x) : nearest(*row, predictor, x);
     below = first - 1;
     above = first + 1;
-    skipEqual(value(first));
+    if (!plain) skipEqual(value(first));
   }
 
   // Codes whose outputs a clamp made equal differ only in the step index
@@ -145,7 +160,7 @@ struct AdpcmFan {
     const int r = !hasAbove || (hasBelow && target - value(below) <= value(above) - target)
                       ? below--
                       : above++;
-    skipEqual(value(r));
+    if (!plain) skipEqual(value(r));
     return r;
   }
 
@@ -185,9 +200,10 @@ struct WfmFan {
   static std::int32_t outputOf(const State& s) {
     return static_cast<std::int32_t>(s.estimate) - 32768;
   }
-  static std::uint64_t leastError(const State& s, std::int32_t x) {
+  static std::uint64_t leastError(const State& s, std::int32_t x, std::uint8_t& code) {
     WfmFan fan;
     fan.open(s, x);
+    code = codeOf(fan.order[0]);
     return squaredDifference(x, fan.output(fan.order[0]));
   }
 };
@@ -275,12 +291,11 @@ class Lookahead {
     if (++nodes_ > budget_) return;  // keeps the best found so far
     const std::int32_t target = targets_[k];
     if (k + 1 == levels_) {
-      const std::uint64_t c = cost + Fan::leastError(s, target);
+      std::uint8_t code = 0;
+      const std::uint64_t c = cost + Fan::leastError(s, target, code);
       if (c < bound_) {
-        Fan& fan = fans_[k];
-        fan.open(s, target);
         bound_ = c;
-        path_[k] = Fan::codeOf(fan.next());
+        path_[k] = code;
         std::copy_n(path_.begin(), levels_, best_.begin());
       }
       return;
