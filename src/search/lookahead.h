@@ -227,7 +227,6 @@ class Lookahead {
         width_(std::max(width, 1u)),
         commit_(std::clamp(commit, 1u, depth_)),
         budget_(budget == 0 ? ~0u : budget * depth_),
-        fans_(depth_),
         path_(depth_),
         best_(depth_) {}
 
@@ -263,7 +262,7 @@ class Lookahead {
         best_[k] = best_[k + 1];
         Fan::apply(at, best_[k]);
       } else {
-        Fan& fan = fans_[k];
+        Fan fan;
         fan.open(at, targets[k]);
         const int r = fan.next();
         best_[k] = Fan::codeOf(r);
@@ -300,7 +299,7 @@ class Lookahead {
       }
       return;
     }
-    Fan& fan = fans_[k];
+    Fan fan;
     fan.open(s, target);
     unsigned tried = 0;
     bool seen[2] = {false, false};
@@ -330,7 +329,6 @@ class Lookahead {
   unsigned commit_;
   unsigned budget_;
   unsigned nodes_ = 0;
-  std::vector<Fan> fans_;
   std::vector<std::uint8_t> path_;
   std::vector<std::uint8_t> best_;
   std::span<const std::int32_t> targets_;
