@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -179,7 +180,18 @@ void checkFanAgainstTheCore() {
         AdpcmState coded = s;
         reconstructAdpcm<Bits>(coded, code);
         EXPECT_EQ(squaredDifference(x, coded.predictor), least);
-        EXPECT_EQ(squaredDifference(x, fan.output(fan.next())), least);
+        // Handed out nearest first, at the core's values, each value once.
+        std::uint64_t last = 0;
+        std::set<std::int32_t> handed;
+        for (int rank = fan.next(); rank >= 0; rank = fan.next()) {
+          AdpcmState core = s;
+          reconstructAdpcm<Bits>(core, Fan::codeOf(rank));
+          const std::uint64_t e = squaredDifference(x, fan.output(rank));
+          EXPECT_EQ(fan.output(rank), core.predictor);
+          EXPECT_EQ(e, handed.empty() ? least : std::max(e, last));
+          EXPECT_TRUE(handed.insert(core.predictor).second);
+          last = e;
+        }
       }
     }
   }
