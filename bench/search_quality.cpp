@@ -12,8 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "coders/codecs.h"
 #include "convert/convert.h"
 #include "decoder/decoder.h"
+#include "quality/fidelity.h"
 #include "search/search.h"
 
 namespace {
@@ -106,8 +108,10 @@ int main(int argc, char** argv) {
       "| Level | AD4 gain | AD3 gain | AD2 gain | WFM gain | AD4 speed | AD3 speed | AD2 speed | "
       "WFM speed |\n");
   std::printf("|---|---|---|---|---|---|---|---|---|\n");
-  const korvane::PayloadSearch searches[] = {korvane::searchAdpcm4, korvane::searchAdpcm3,
-                                             korvane::searchAdpcm2, korvane::searchWfm};
+  const korvane::PayloadSearch searches[] = {korvane::searchPayload<korvane::AdpcmCodec<4>>,
+                                             korvane::searchPayload<korvane::AdpcmCodec<3>>,
+                                             korvane::searchPayload<korvane::AdpcmCodec<2>>,
+                                             korvane::searchPayload<korvane::WfmCodec>};
   const int rows = tries.empty() ? last - first + 1 : static_cast<int>(tries.size());
   for (int row = 0; row < rows; ++row) {
     const int level = first + row;

@@ -10,6 +10,7 @@
 
 #include "convert/convert.h"
 #include "decoder/decoder.h"
+#include "quality/fidelity.h"
 #include "search/search.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -2,6 +2,7 @@
 // build script runs them.
 #include <gtest/gtest.h>
 
+#include "app/batch.h"
 #include "app/conversion.h"
 #include "support.h"
 
@@ -87,6 +88,26 @@ TEST(Batch, OutputsEqualSingleCallsAndMirrorRelativePaths) {
   EXPECT_EQ(d.exitCode, 0);
   EXPECT_TRUE(fs::exists(p.work / "played/out/prompts/digits/1.AD4.wav"));
   EXPECT_TRUE(fs::exists(p.work / "played/out/top.AD4.wav"));
+}
+
+// A relative input below the current folder keeps its path under the
+// folder; one that climbs out of it keeps its file name alone, so that no
+// output lands outside the folder.
+TEST(Batch, OutputNamesStayInTheFolder) {
+  const struct {
+    const char* command;
+    const char* input;
+    const char* output;
+  } cases[] = {
+      {"-E4", "a.wav", "out/a.AD4"},         {"-E4", "d/a.wav", "out/d/a.AD4"},
+      {"-E4", "./d/./a.wav", "out/d/a.AD4"}, {"-E4", "d/../a.wav", "out/a.AD4"},
+      {"-E4", "../a.wav", "out/a.AD4"},      {"-E4", "d/../../a.wav", "out/a.AD4"},
+      {"-E4", "../d/a.wav", "out/a.AD4"},    {"-E2", "d.x/a", "out/d.x/a.AD2"},
+      {"-D", "../s.AD4", "out/s.AD4.wav"},   {"-D", "d/s.AD4", "out/d/s.AD4.wav"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(batchOutputName(*findCommand(c.command), "out", c.input), c.output) << c.input;
+  }
 }
 
 TEST(Batch, TwoInputsForOneOutputAreRefusedBeforeAnyIsWritten) {

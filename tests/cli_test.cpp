@@ -244,7 +244,7 @@ TEST(Cli, FailedWriteIsReported) {
 
 // A write cut short leaves no new file, and an earlier output as it was.
 TEST(Cli, OutputCutShortByTheFileSizeLimitIsRemoved) {
-  if (!test::kPlatform.fileSizeLimit) GTEST_SKIP() << "no per-process file size limit here";
+  if (!test::kPlatform.limits) GTEST_SKIP() << "no per-process file size limit here";
   TempDir dir;
   writeFile(dir / "a.wav", test::makeWave16(test::randomSamples(4000, 6)));
   writeFile(dir / "old.pcm", Bytes(10, 0x55));

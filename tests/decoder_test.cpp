@@ -7,6 +7,7 @@
 #include "codec/wfm.h"
 #include "convert/convert.h"
 #include "decoder/decoder.h"
+#include "quality/fidelity.h"
 #include "support.h"
 #include "wav/wave_writer.h"
 

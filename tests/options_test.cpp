@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "decoder/decoder.h"
+#include "quality/fidelity.h"
 #include "support.h"
 
 namespace korvane {

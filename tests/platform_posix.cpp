@@ -17,7 +17,7 @@ namespace korvane::test {
 
 const Platform kPlatform = {
     .signals = true,
-    .fileSizeLimit = true,
+    .limits = true,
     .symlinks = true,
     .terminal = true,
     .devFull = true,
@@ -31,11 +31,14 @@ const Signals kSignals = {SIGINT, SIGTERM, SIGHUP};
 RunResult runProgram(const std::vector<std::string>& args, const RunOptions& options) {
   int outPipe[2];
   int errPipe[2];
-  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
+  // Only the three standard streams reach the program.
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    const int null = open("/dev/null", O_RDONLY);
+    const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
     dup2(null, STDIN_FILENO);
     dup2(outPipe[1], STDOUT_FILENO);
     dup2(errPipe[1], STDERR_FILENO);
@@ -45,6 +48,13 @@ RunResult runProgram(const std::vector<std::string>& args, const RunOptions& opt
     if (options.fileSizeLimit != 0) {
       const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
       setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (options.openFileLimit != 0) {
+      // What the test runner left open must not count against the limit.
+      for (int fd = 3; fd < 4096; ++fd)
+        close(fd);
+      const rlimit limit{options.openFileLimit, options.openFileLimit};
+      setrlimit(RLIMIT_NOFILE, &limit);
     }
     std::vector<char*> argv;
     std::string program = KORVANE_BINARY;

@@ -15,7 +15,7 @@ namespace korvane::test {
 
 const Platform kPlatform = {
     .signals = false,
-    .fileSizeLimit = false,
+    .limits = false,
     .symlinks = false,
     .terminal = false,
     .devFull = false,

@@ -68,7 +68,8 @@ Measured measure(const std::vector<float>& y, double hz, std::uint32_t rate, dou
 TEST(Resample, SineTonesMeetTheFilterTargets) {
   const struct {
     std::uint32_t from, to;
-  } pairs[] = {{44100, 8000}, {48000, 16000}, {8000, 16000}, {22050, 11025}, {48000, 6000}};
+  } pairs[] = {{44100, 8000},  {48000, 16000}, {8000, 16000},
+               {22050, 11025}, {48000, 6000},  {44100, 7999}};  // the last through blended rows
   constexpr double kAmplitude = 0.5;
   for (const auto& p : pairs) {
     SCOPED_TRACE(testing::Message() << p.from << " -> " << p.to);
@@ -99,13 +100,13 @@ TEST(Resample, LengthsAndEdges) {
   EXPECT_EQ(resample(std::vector<float>(48000, 0.25f), 48000, 16000).size(), 16000u);
   EXPECT_EQ(resample(std::vector<float>(1, 0.25f), 8000, 16000).size(), 2u);
   EXPECT_EQ(resample(std::vector<float>(10, 0.25f), 44100, 8000).size(), 2u);
-  // Threads and instruction sets share the work and change no bit.
+  // Threads and vector paths share the work and change no bit.
   const std::vector<float> speech = tone(440, 48000, 48000 * 20, 0.4);
-  const std::vector<float> one = resample(speech, 48000, 8000, 1, ResampleKernel::portable);
+  const std::vector<float> one = resample(speech, 48000, 8000, 1, kernelsOf(VectorPath::portable));
   EXPECT_EQ(resample(speech, 48000, 8000, 2), one);
-  for (const ResampleKernel kernel : {ResampleKernel::avx, ResampleKernel::avx512}) {
-    if (canRun(kernel)) {
-      EXPECT_EQ(resample(speech, 48000, 8000, 1, kernel), one);
+  for (const VectorPath path : kVectorPaths) {
+    if (canRun(path)) {
+      EXPECT_EQ(resample(speech, 48000, 8000, 1, kernelsOf(path)), one) << nameOf(path);
     }
   }
   // An odd ratio goes through blended filter rows; DC still passes at level.

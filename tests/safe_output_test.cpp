@@ -56,7 +56,7 @@ TEST(SafeOutput, AFailedRunLeavesTheOldOutputAsItWas) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     if ((c.exitCode >= 128 && !test::kPlatform.signals) ||
-        (c.run.fileSizeLimit != 0 && !test::kPlatform.fileSizeLimit)) {
+        (c.run.fileSizeLimit != 0 && !test::kPlatform.limits)) {
       continue;  // neither signals nor file size limits here
     }
     TempDir dir;
@@ -69,6 +69,38 @@ TEST(SafeOutput, AFailedRunLeavesTheOldOutputAsItWas) {
     EXPECT_EQ(runProgram(args, run).exitCode, c.exitCode);
     EXPECT_EQ(readFile(dir / "in.AD4"), kOldOutput);
     EXPECT_EQ(folderNames(dir.path), (std::vector<std::string>{"in.AD4", "in.wav"}));
+  }
+}
+
+// Where no new file can be made beside an existing output (here: no file
+// descriptor is left for one), the output is rewritten in place: whether the
+// old file was longer or shorter, encoded or decoded, it ends as the new
+// output exactly, and nothing else appears.
+TEST(SafeOutput, RewrittenInPlaceWhereNoNewFileCanBeMade) {
+  if (!test::kPlatform.limits) GTEST_SKIP() << "no per-process limit of open files here";
+  TempDir dir;
+  writeFile(dir / "in.wav", test::readFile(KORVANE_EXAMPLE));
+  ASSERT_EQ(runProgram({"-E4", "in.wav", "in.AD4"}, {dir.path}).exitCode, 0);
+  ASSERT_EQ(runProgram({"-D", "in.AD4", "ref.wav"}, {dir.path}).exitCode, 0);
+  const Bytes encoded = readFile(dir / "in.AD4");
+  const Bytes decoded = readFile(dir / "ref.wav");
+  const struct {
+    std::vector<std::string> args;
+    const char* output;
+    const Bytes& expected;
+  } cases[] = {{{"-E4", "in.wav", "out.AD4"}, "out.AD4", encoded},
+               {{"-D", "in.AD4", "out.wav"}, "out.wav", decoded}};
+  for (const auto& c : cases) {
+    for (const std::size_t oldLength : {std::size_t{10}, c.expected.size() * 3}) {
+      SCOPED_TRACE(testing::Message() << c.output << " over " << oldLength << " bytes");
+      writeFile(dir / c.output, Bytes(oldLength, 0x5A));
+      test::RunOptions run{dir.path};
+      run.openFileLimit = 5;  // the standard streams, the input and the output
+      EXPECT_EQ(runProgram(c.args, run).exitCode, 0);
+      EXPECT_EQ(readFile(dir / c.output), c.expected);
+      for (const std::string& name : folderNames(dir.path))
+        EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+    }
   }
 }
 

@@ -11,6 +11,7 @@
 #include "codec/wfm.h"
 #include "convert/convert.h"
 #include "decoder/decoder.h"
+#include "quality/fidelity.h"
 #include "search/lookahead.h"
 #include "search/search.h"
 #include "search/select.h"
@@ -40,6 +41,21 @@ Bytes encodeFile(Format format, const Bytes& wav, int level) {
   EXPECT_EQ(readWaveInfo(wav, wave), WaveError::none);
   return encodeStream(format, wave, level);
 }
+
+// The stream of wav with its payload from search at level.
+Bytes searchedStream(Format format, PayloadSearch search, const SearchLevel& level,
+                     const Bytes& wav) {
+  Bytes stream = encodeFile(format, wav, 0);
+  WaveInfo wave;
+  EXPECT_EQ(readWaveInfo(wav, wave), WaveError::none);
+  const std::int32_t first = nextSample(wave);
+  search(wave, first, std::span(stream).subspan(kStreamHeaderBytes + factsOf(format).seedBytes),
+         level, nullptr);
+  return stream;
+}
+
+constexpr PayloadSearch kSearches[] = {searchPayload<AdpcmCodec<4>>, searchPayload<AdpcmCodec<3>>,
+                                       searchPayload<AdpcmCodec<2>>, searchPayload<WfmCodec>};
 
 std::vector<Bytes> hardInputs() {
   std::vector<Bytes> inputs;
@@ -109,14 +125,13 @@ TEST(Search, AFullLookaheadFindsTheLeastError) {
   };
   const struct {
     Format format;
-    PayloadSearch search;
     unsigned codes;
     std::size_t length;  // samples after the seed
   } cases[] = {
-      {Format::adpcm4, searchAdpcm4, 16, 3},
-      {Format::adpcm3, searchAdpcm3, 8, 4},
-      {Format::adpcm2, searchAdpcm2, 4, 5},
-      {Format::wfm, searchWfm, 2, 10},
+      {Format::adpcm4, 16, 3},
+      {Format::adpcm3, 8, 4},
+      {Format::adpcm2, 4, 5},
+      {Format::wfm, 2, 10},
   };
   for (const auto& c : cases) {
     for (std::uint32_t seed = 1; seed <= 12; ++seed) {
@@ -125,15 +140,11 @@ TEST(Search, AFullLookaheadFindsTheLeastError) {
       if (seed % 4 == 0) samples[0] = samples[1] = 30000 + static_cast<std::int32_t>(seed);
       SCOPED_TRACE(testing::Message() << factsOf(c.format).name << " seed " << seed);
       const Bytes wav = makeWave16(samples);
-      Bytes stream = encodeFile(c.format, wav, 0);
-      WaveInfo wave;
-      ASSERT_EQ(readWaveInfo(wav, wave), WaveError::none);
-      const std::int32_t first = nextSample(wave);
       SearchLevel level = lookahead(static_cast<unsigned>(c.length), c.codes, 1);
       level.budget = 0;
-      c.search(wave, first,
-               std::span(stream).subspan(kStreamHeaderBytes + factsOf(c.format).seedBytes), level,
-               nullptr);
+      const Bytes stream =
+          searchedStream(c.format, kSearches[static_cast<std::size_t>(c.format)], level, wav);
+      const std::int32_t first = samples[0];
       const std::span<const std::int32_t> rest = std::span(samples).subspan(1);
       const std::uint64_t least =
           c.format == Format::wfm
@@ -157,7 +168,7 @@ TEST(Search, AFullLookaheadFindsTheLeastError) {
 // every step index, near both rails too.
 template <unsigned Bits>
 void checkFanAgainstTheCore() {
-  using Fan = AdpcmFan<Bits>;
+  using Fan = korvane::Fan<AdpcmCodec<Bits>>;
   for (std::int8_t index = 0; index <= kMaxStepIndex; ++index) {
     for (const std::int32_t predictor : {-32768, -32000, -90, 0, 4999, 32700, 32767}) {
       for (const std::int32_t x : {-32768, -20000, -1, 0, 1, 777, 31000, 32767}) {
@@ -195,6 +206,33 @@ void checkFanAgainstTheCore() {
       }
     }
   }
+}
+
+// Where a level runs both searches, each block keeps the codes of the one
+// that did better on it: on an input of one block, the better of the two
+// alone, to the squared error.
+TEST(Search, BothSearchesKeepTheBetterOnABlock) {
+  const Bytes inputs[] = {makeWave16(test::speechLikeSamples(3000, 8)),
+                          makeWave16(test::randomSamples(3000, 9))};
+  bool differed = false;
+  for (const Format format : kSearched) {
+    const SearchLevel both = searchLevelOf(factsOf(format).bitsPerSample, kMaxSearchLevel);
+    ASSERT_TRUE(both.beam > 0 && both.depth > 0) << factsOf(format).name;
+    SearchLevel look = both;
+    look.beam = 0;
+    SearchLevel beam = both;
+    beam.depth = 0;
+    for (const Bytes& wav : inputs) {
+      const PayloadSearch search = kSearches[static_cast<std::size_t>(format)];
+      const double lookError = decodedError(wav, searchedStream(format, search, look, wav));
+      const double beamError = decodedError(wav, searchedStream(format, search, beam, wav));
+      EXPECT_EQ(decodedError(wav, searchedStream(format, search, both, wav)),
+                std::min(lookError, beamError))
+          << factsOf(format).name;
+      differed |= lookError != beamError;
+    }
+  }
+  EXPECT_TRUE(differed) << "the inputs tell the two searches apart nowhere";
 }
 
 TEST(Search, LookaheadRowsAgreeWithTheCore) {

@@ -96,6 +96,33 @@ std::vector<std::int32_t> speechLikeSamples(std::size_t count, std::uint32_t see
   return samples;
 }
 
+std::vector<std::int32_t> signalOf(int kind, std::size_t n, std::uint32_t seed) {
+  std::vector<std::int32_t> x;
+  switch (kind) {
+    case 0:
+      return speechLikeSamples(n, seed);
+    case 1:
+      return randomSamples(n, seed);
+    case 2:  // speech driven far past full scale, clipped
+      for (const std::int32_t s : speechLikeSamples(n, seed))
+        x.push_back(std::clamp(s * 8, -32768, 32767));
+      return x;
+    case 3:  // DC after a step
+      x.assign(n, 12345);
+      x[0] = -20000;
+      return x;
+    case 4:  // a full-scale square wave
+      for (std::size_t i = 0; i < n; ++i)
+        x.push_back((i / 37) % 2 ? 32767 : -32768);
+      return x;
+    default:  // silence, then speech
+      x.assign(n / 3, 0);
+      for (const std::int32_t s : speechLikeSamples(n - n / 3, seed))
+        x.push_back(s);
+      return x;
+  }
+}
+
 Bytes readFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path.string());

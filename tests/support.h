@@ -30,6 +30,12 @@ std::vector<std::int32_t> samplesOf(const Bytes& file);
 std::vector<std::int32_t> randomSamples(std::size_t count, std::uint32_t seed);
 std::vector<std::int32_t> speechLikeSamples(std::size_t count, std::uint32_t seed);
 
+// The signals fast paths are tried on, by kind: 0 speech, 1 white noise, 2
+// speech clipped at full scale, 3 DC after a step, 4 a full-scale square
+// wave, 5 silence then speech.
+inline constexpr int kSignalKinds = 6;
+std::vector<std::int32_t> signalOf(int kind, std::size_t count, std::uint32_t seed);
+
 Bytes readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const Bytes& bytes);
 
@@ -57,13 +63,14 @@ struct RunOptions {
   std::uint64_t fileSizeLimit = 0;  // RLIMIT_FSIZE in the child when not 0
   int signal = 0;                   // sent to the child after signalAfterMs, when not 0
   int signalAfterMs = 0;
+  unsigned openFileLimit = 0;  // RLIMIT_NOFILE in the child when not 0
 };
 
 // What the platform the tests run on offers; a test that needs what it lacks
 // skips, and says why.
 struct Platform {
   bool signals;            // SIGINT, SIGTERM and SIGHUP sent to a child
-  bool fileSizeLimit;      // a per-process file size limit
+  bool limits;             // per-process limits of file size and open files
   bool symlinks;           // symbolic links that are really made
   bool terminal;           // a pseudo-terminal to run the program on
   bool devFull;            // /dev/full

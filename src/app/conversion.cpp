@@ -11,6 +11,7 @@
 #include "convert/prepare.h"
 #include "decoder/decoder.h"
 #include "platform/platform.h"
+#include "quality/fidelity.h"
 #include "wav/wave_reader.h"
 
 namespace korvane {

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-#include "search/search.h"
+#include "coders/encode_progress.h"
 
 namespace korvane {
 

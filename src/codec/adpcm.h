@@ -32,7 +32,6 @@
 #include <limits>
 #include <span>
 
-#include "codec/vector_tables.h"
 #include "format/stream.h"
 
 namespace korvane {
@@ -284,47 +283,6 @@ const std::uint8_t* unpackCodes(const std::uint8_t* in, std::span<std::uint8_t> 
   }
   return in;
 }
-
-// The core's tables in the vector kernels' shape (codec/vector_tables.h).
-template <unsigned Bits>
-constexpr VectorTables makeVectorTables() {
-  VectorTables t{};
-  t.magnitudes = 1u << (Bits - 1);
-  t.maxIndex = kMaxStepIndex;
-  for (std::size_t i = 0; i <= kMaxStepIndex; ++i) {
-    for (std::size_t k = 0; k + 1 < t.magnitudes; ++k)
-      t.sums[k][i] = kMagnitudeRows<Bits>[i].sums[k];
-    t.base[i] = kMagnitudeRows<Bits>[i].deltas[0];
-  }
-  for (std::size_t i = 0; i <= kMaxStepIndex; ++i) {
-    std::array<std::int32_t, 8> values{};  // the sums, then the base share
-    for (std::size_t k = 0; k + 1 < t.magnitudes; ++k)
-      values[k] = kMagnitudeRows<Bits>[i].sums[k];
-    values[t.magnitudes - 1] = kMagnitudeRows<Bits>[i].deltas[0];
-    for (std::size_t p = 0; p < t.magnitudes / 2; ++p) {
-      if (values[2 * p] >= 0xFFFF || values[2 * p + 1] >= 0xFFFF) throw "a value needs 17 bits";
-      t.pairs[p][i] =
-          static_cast<std::int32_t>(static_cast<std::uint32_t>(values[2 * p]) |
-                                    static_cast<std::uint32_t>(values[2 * p + 1]) << 16);
-      t.pairRows[i][p] = t.pairs[p][i];
-    }
-  }
-  // The step index update reads a move's low eight bits as signed (updateStepIndex).
-  for (std::size_t c = 0; c < (2u << (Bits - 1)); ++c) {
-    const std::int16_t move = Bits == 4   ? kIndexTable4[c]
-                              : Bits == 3 ? kIndexTable3[c % 8]
-                                          : kIndexTable2[c];
-    t.moves[c] = static_cast<std::int8_t>(move);
-  }
-  for (std::size_t m = 0; m < t.magnitudes; ++m) {
-    if (t.moves[m] != t.moves[m + t.magnitudes]) throw "a move depends on the sign";
-    t.movesByMagnitude[m] = t.moves[m];
-  }
-  return t;
-}
-
-template <unsigned Bits>
-inline constexpr VectorTables kVectorTables = makeVectorTables<Bits>();
 
 // Codes are chosen and packed in pieces of this many (a whole number of groups
 // of every width), so no buffer grows with the input.

@@ -18,7 +18,6 @@
 #include <cstdint>
 #include <span>
 
-#include "codec/vector_tables.h"
 #include "format/stream.h"
 
 namespace korvane {
@@ -70,19 +69,6 @@ inline unsigned quantizeWfm(WfmState& state, std::uint32_t x) {
   state.estimate = static_cast<std::uint32_t>(seed) + 32768u;
   return state;
 }
-
-// The core's step factors and bounds in the vector kernels' shape.
-constexpr WfmVectorTables makeWfmVectorTables() {
-  WfmVectorTables t{};
-  for (std::size_t i = 0; i < kWfmStepFactor.size(); ++i)
-    t.factors[i] = kWfmStepFactor[i];
-  t.minStep = kWfmMinStep;
-  t.maxStep = kWfmMaxStep;
-  t.ceiling = kWfmCeiling;
-  return t;
-}
-
-inline constexpr WfmVectorTables kWfmVectorTables = makeWfmVectorTables();
 
 // Packs decisions (0 or 1 each) into out and returns the end of what it wrote.
 // history carries the last eight decisions packed, newest in bit 0, from one

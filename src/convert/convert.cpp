@@ -1,28 +1,59 @@
 #include "convert/convert.h"
 
-#include <array>
+#include <iterator>
 
-#include "encoders/encoders.h"
-#include "fast/parts.h"
+#include "coders/codecs.h"
+#include "coders/greedy.h"
+#include "coders/parts.h"
 
 namespace korvane {
 namespace {
 
+// A format's greedy coder, which a long input's adapting codec may run on
+// `threads` threads, and its search (null where there is nothing to search).
+using GreedyCoder = void (*)(const WaveInfo& wave, std::int32_t seed,
+                             std::span<std::uint8_t> payload, unsigned threads);
+
 struct Coders {
-  PayloadCoder greedy;   // null where the greedy coder runs in parts (fast/parts.h)
-  PayloadSearch search;  // null where there is nothing to search
+  Format format;
+  GreedyCoder greedy;
+  PayloadSearch search;
 };
 
-// Indexed by Format.
-constexpr std::array<Coders, kFormatCount> kCoders = {{
-    {nullptr, searchAdpcm4},
-    {nullptr, searchAdpcm3},
-    {nullptr, searchAdpcm2},
-    {nullptr, searchWfm},
-    {encodePcm16, nullptr},
-    {encodePcm12, nullptr},
-    {encodePcm8, nullptr},
-}};
+template <class C>
+void greedyInParts(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
+                   unsigned threads) {
+  encodeInParts<C>(wave, C::start(seed), payload, {threads});
+}
+
+template <class C>
+constexpr Coders adapting() {
+  return {C::kFormat, greedyInParts<C>, searchPayload<C>};
+}
+
+template <PayloadCoder Coder>
+void onOneThread(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
+                 unsigned) {
+  Coder(wave, seed, payload);
+}
+
+// Indexed by Format: a missing or misplaced row does not compile.
+constexpr Coders kCoders[] = {
+    adapting<AdpcmCodec<4>>(),
+    adapting<AdpcmCodec<3>>(),
+    adapting<AdpcmCodec<2>>(),
+    adapting<WfmCodec>(),
+    {Format::pcm16, onOneThread<encodePcm16>, nullptr},
+    {Format::pcm12, onOneThread<encodePcm12>, nullptr},
+    {Format::pcm8, onOneThread<encodePcm8>, nullptr},
+};
+static_assert(std::size(kCoders) == kFormatCount);
+static_assert([] {
+  for (std::size_t i = 0; i < kFormatCount; ++i) {
+    if (kCoders[i].format != static_cast<Format>(i) || kCoders[i].greedy == nullptr) return false;
+  }
+  return true;
+}());
 
 const Coders& codersOf(Format format) {
   return kCoders[static_cast<std::size_t>(format)];
@@ -54,10 +85,8 @@ void encodeStreamInto(Format format, WaveInfo wave, std::span<std::uint8_t> all,
   if (isSearched(format, searchLevel)) {
     codersOf(format).search(wave, seed, payload, searchLevelOf(facts.bitsPerSample, searchLevel),
                             progress);
-  } else if (codersOf(format).greedy != nullptr) {
-    codersOf(format).greedy(wave, seed, payload);
   } else {
-    encodeGreedyInParts(format, wave, seed, payload, {threads});
+    codersOf(format).greedy(wave, seed, payload, threads);
   }
 }
 

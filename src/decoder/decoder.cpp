@@ -2,11 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
-#include <limits>
+#include <iterator>
 
 #include "codec/pcm.h"
-#include "decoder/scan.h"
+#include "vector/tables.h"
 
 namespace korvane {
 namespace {
@@ -25,18 +24,11 @@ void playAdpcm(DecodeCursor& c, std::span<std::int16_t> out) {
   const std::span<std::uint8_t> piece = std::span(codes).first(out.size());
   unpackCodes<kLayout>(c.payload + packedBytes(kLayout, c.decoded), piece);
   AdpcmState state = c.adpcm;
-  std::size_t j = 0;
-  if (c.path != VectorPath::serial) {
-    std::int32_t index = state.stepIndex;
-    if (c.path == VectorPath::avx512) {
-      j = piece.size() / 16 * 16;
-      playAdpcmAvx512(kVectorTables<Bits>, piece.data(), j, state.predictor, index, out.data());
-    } else {
-      j = piece.size() / 8 * 8;
-      playAdpcmAvx2(kVectorTables<Bits>, piece.data(), j, state.predictor, index, out.data());
-    }
-    state.stepIndex = static_cast<std::int8_t>(index);
-  }
+  std::size_t j = piece.size() / kPlayBlock * kPlayBlock;
+  std::int32_t index = state.stepIndex;
+  c.kernels->adpcmPlay[adpcmSlot(Bits)](kVectorTables<Bits>, piece.data(), j, state.predictor,
+                                        index, out.data());
+  state.stepIndex = static_cast<std::int8_t>(index);
   for (; j < piece.size(); ++j)
     out[j] = static_cast<std::int16_t>(reconstructAdpcm<Bits>(state, piece[j]));
   c.adpcm = state;
@@ -71,10 +63,24 @@ void playPcm8(DecodeCursor& c, std::span<std::int16_t> out) {
     out[j] = sampleOfOffset(std::uint32_t{in[j]} << 8);
 }
 
-// Indexed by Format.
-constexpr std::array<Player, kFormatCount> kPlayers = {
-    playAdpcm<4>, playAdpcm<3>, playAdpcm<2>, playWfm, playPcm16, playPcm12, playPcm8,
+struct FormatPlayer {
+  Format format;
+  Player play;
 };
+
+// Indexed by Format: a missing or misplaced row does not compile.
+constexpr FormatPlayer kPlayers[] = {
+    {Format::adpcm4, playAdpcm<4>}, {Format::adpcm3, playAdpcm<3>}, {Format::adpcm2, playAdpcm<2>},
+    {Format::wfm, playWfm},         {Format::pcm16, playPcm16},     {Format::pcm12, playPcm12},
+    {Format::pcm8, playPcm8},
+};
+static_assert(std::size(kPlayers) == kFormatCount);
+static_assert([] {
+  for (std::size_t i = 0; i < kFormatCount; ++i) {
+    if (kPlayers[i].format != static_cast<Format>(i)) return false;
+  }
+  return true;
+}());
 
 // Indexed by StreamMatch.
 constexpr std::array<DecodeError, 5> kMatchErrors = {
@@ -104,8 +110,6 @@ DecodeError openStream(std::span<const std::uint8_t> file, DecodeCursor& cursor)
   c.seed = loadSeed(shape.format, seed);
   c.adpcm = {c.seed, 0};
   c.wfm = seedWfm(c.seed);
-  static const VectorPath kPath = bestVectorPath();
-  c.path = kPath;
   cursor = c;
   return DecodeError::none;
 }
@@ -113,7 +117,7 @@ DecodeError openStream(std::span<const std::uint8_t> file, DecodeCursor& cursor)
 std::size_t decodeSamples(DecodeCursor& cursor, std::span<std::int16_t> out) {
   const std::uint32_t left = cursor.info.sampleCount - 1 - cursor.decoded;
   const std::size_t count = std::min<std::size_t>(left, out.size());
-  kPlayers[static_cast<std::size_t>(cursor.info.format)](cursor, out.first(count));
+  kPlayers[static_cast<std::size_t>(cursor.info.format)].play(cursor, out.first(count));
   cursor.decoded += static_cast<std::uint32_t>(count);
   return count;
 }
@@ -169,74 +173,6 @@ void decodeToWaveInto(DecodeCursor cursor, std::span<std::uint8_t> wave) {
     if (n == 0) break;
     rest = rest.subspan(n);
   }
-}
-
-namespace {
-
-double ratioDb(double signal, double error) {
-  if (error == 0) return std::numeric_limits<double>::infinity();
-  if (signal == 0) return -std::numeric_limits<double>::infinity();
-  return 10.0 * std::log10(signal / error);
-}
-
-// Adds up one frame at a time into the whole.
-struct FidelityCounter {
-  Fidelity whole;
-  double frameSignal = 0;
-  double frameError = 0;
-  std::size_t frameLength = 0;
-
-  void add(std::int32_t x, std::int16_t y) {
-    const double s = std::clamp(x, -32768, 32767);
-    const double e = s - y;
-    frameSignal += s * s;
-    frameError += e * e;
-    if (++frameLength == kFidelityFrame) endFrame();
-  }
-
-  void endFrame() {
-    if (frameLength == 0) return;
-    const double quiet = kFullScale * kFullScale * std::pow(10.0, kQuietFrameDbfs / 10.0) *
-                         static_cast<double>(frameLength);
-    if (frameSignal >= quiet) {
-      whole.frameSnrSum += ratioDb(frameSignal, frameError);
-      ++whole.frames;
-    }
-    whole.signalEnergy += frameSignal;
-    whole.errorEnergy += frameError;
-    whole.samples += frameLength;
-    frameSignal = frameError = 0;
-    frameLength = 0;
-  }
-};
-
-}  // namespace
-
-Fidelity measureFidelity(WaveInfo input, DecodeCursor played) {
-  FidelityCounter counter;
-  counter.add(nextSample(input), played.seed);
-  std::array<std::int16_t, kCodePiece> piece;
-  while (const std::size_t count = decodeSamples(played, piece)) {
-    for (std::size_t j = 0; j < count; ++j)
-      counter.add(nextSample(input), piece[j]);
-  }
-  counter.endFrame();
-  return counter.whole;
-}
-
-double snrDb(const Fidelity& fidelity) {
-  return ratioDb(fidelity.signalEnergy, fidelity.errorEnergy);
-}
-
-double noiseDbfs(const Fidelity& fidelity) {
-  if (fidelity.errorEnergy == 0) return -std::numeric_limits<double>::infinity();
-  return 10.0 * std::log10(fidelity.errorEnergy / static_cast<double>(fidelity.samples) /
-                           (kFullScale * kFullScale));
-}
-
-double segmentalSnrDb(const Fidelity& fidelity) {
-  if (fidelity.frames == 0) return std::numeric_limits<double>::quiet_NaN();
-  return fidelity.frameSnrSum / static_cast<double>(fidelity.frames);
 }
 
 }  // namespace korvane

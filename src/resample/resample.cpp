@@ -14,7 +14,6 @@ namespace {
 constexpr double kAttenuationDb = 100;
 constexpr double kBeta = 0.1102 * (kAttenuationDb - 8.7);
 constexpr double kPassFraction = 0.9;  // of the lower Nyquist frequency
-constexpr std::size_t kLanes = 32;     // taps are padded to a multiple of this
 constexpr std::size_t kMaxTableFloats = std::size_t{4} << 20;
 constexpr std::size_t kMaxTaps = std::size_t{1} << 20;
 
@@ -33,7 +32,7 @@ double besselI0(double x) {
 struct Design {
   double cutoff;     // cycles per input sample, in the middle of the transition band
   std::size_t half;  // taps on each side of the centre, in input samples
-  std::size_t taps;  // 2 * half, padded to a multiple of kLanes
+  std::size_t taps;  // 2 * half, padded to a multiple of kDotLanes
 };
 
 Design designFor(std::uint32_t inRate, std::uint32_t outRate) {
@@ -43,7 +42,7 @@ Design designFor(std::uint32_t inRate, std::uint32_t outRate) {
   Design d;
   d.cutoff = nyquist - transition / 2;
   d.half = std::min(static_cast<std::size_t>(std::ceil(length / 2)), kMaxTaps / 2);
-  d.taps = (2 * d.half + kLanes - 1) / kLanes * kLanes;
+  d.taps = (2 * d.half + kDotLanes - 1) / kDotLanes * kDotLanes;
   return d;
 }
 
@@ -67,65 +66,19 @@ void fillTaps(const Design& d, double offset, float* taps) {
     taps[j] = static_cast<float>(h[j] / sum);
 }
 
-// kLanes running sums, added up in one fixed order. Enough independent sums
-// to keep the adder busy; the compiler keeps them in vector registers. The
-// same lanes in the same order on every instruction set, and no fused
-// multiply-add, so every build and every CPU gets the same bits.
-[[gnu::always_inline]] inline float dotLanes(const float* taps, const float* x, std::size_t count) {
-  float lane[kLanes] = {};
-  for (std::size_t i = 0; i < count; i += kLanes) {
-    for (std::size_t j = 0; j < kLanes; ++j)
-      lane[j] += taps[i + j] * x[i + j];
-  }
-  for (std::size_t width = kLanes / 2; width > 0; width /= 2) {
-    for (std::size_t j = 0; j < width; ++j)
-      lane[j] += lane[j + width];
-  }
-  return lane[0];
-}
-
-float dotPortable(const float* taps, const float* x, std::size_t count) {
-  return dotLanes(taps, x, count);
-}
-
-[[gnu::target("avx")]] float dotAvx(const float* taps, const float* x, std::size_t count) {
-  return dotLanes(taps, x, count);
-}
-
-using Dot = float (*)(const float*, const float*, std::size_t);
-
-[[gnu::target("avx512f")]] float dotAvx512(const float* taps, const float* x, std::size_t count) {
-  return dotLanes(taps, x, count);
-}
-
-Dot dotFor(ResampleKernel kernel) {
-  switch (kernel) {
-    case ResampleKernel::portable:
-      return dotPortable;
-    case ResampleKernel::avx:
-      return dotAvx;
-    case ResampleKernel::avx512:
-      return dotAvx512;
-    case ResampleKernel::best:
-      break;
-  }
-  if (canRun(ResampleKernel::avx512)) return dotAvx512;
-  return canRun(ResampleKernel::avx) ? dotAvx : dotPortable;
-}
-
 struct Filter {
   Design d;
   std::uint64_t up;
   std::uint64_t down;
   std::uint64_t rows;
   std::vector<float> table;
-  Dot dot;
+  DotKernel dot;
 };
 
 // Outputs first .. last - 1 of in through the filter.
 void filterRange(const Filter& f, std::span<const float> in, std::span<float> out,
                  std::uint64_t first, std::uint64_t last) {
-  const Dot dot = f.dot;
+  const DotKernel dot = f.dot;
   const Design& d = f.d;
   const bool exact = f.rows == f.up;
   std::vector<float> edge(d.taps);  // a window that runs past the input, silence filled in
@@ -169,22 +122,8 @@ std::uint64_t resampledLength(std::uint64_t count, std::uint32_t inRate, std::ui
   return (count * up + down - 1) / down;
 }
 
-bool canRun(ResampleKernel kernel) {
-  __builtin_cpu_init();
-  switch (kernel) {
-    case ResampleKernel::avx:
-      return __builtin_cpu_supports("avx");
-    case ResampleKernel::avx512:
-      return __builtin_cpu_supports("avx512f");
-    case ResampleKernel::portable:
-    case ResampleKernel::best:
-      break;
-  }
-  return true;
-}
-
 std::vector<float> resample(std::span<const float> in, std::uint32_t inRate, std::uint32_t outRate,
-                            unsigned threads, ResampleKernel kernel) {
+                            unsigned threads, const VectorKernels& kernels) {
   const std::uint64_t common = std::gcd(inRate, outRate);
   const std::uint64_t up = outRate / common;   // L: output times fall on L phases
   const std::uint64_t down = inRate / common;  // M: an output step is M / L input samples
@@ -194,7 +133,7 @@ std::vector<float> resample(std::span<const float> in, std::uint32_t inRate, std
   // spaced offsets and a linear blend of the two around each output's offset.
   Filter f{d,    up,
            down, std::min<std::uint64_t>(up, std::max<std::size_t>(64, kMaxTableFloats / d.taps)),
-           {},   dotFor(kernel)};
+           {},   kernels.dot};
   const bool exact = f.rows == up;
   f.table.resize((f.rows + (exact ? 0 : 1)) * d.taps);
   for (std::uint64_t r = 0; r < f.table.size() / d.taps; ++r) {

@@ -12,6 +12,8 @@
 #include <span>
 #include <vector>
 
+#include "vector/kernels.h"
+
 namespace korvane {
 
 // How many samples resample makes of count: ceil(count * outRate / inRate).
@@ -22,15 +24,10 @@ namespace korvane {
 // least 1. The output has resampledLength samples, its edges filtered as if
 // silence lay beyond the input. Rates more than about 2,500 times apart get
 // a filter of at most 2^20 taps, and with it a wider transition band.
-// The instruction sets the filter runs on; each gives the same bits.
-enum class ResampleKernel : std::uint8_t { best, portable, avx, avx512 };
-
-// Whether this CPU runs kernel.
-[[nodiscard]] bool canRun(ResampleKernel kernel);
-
-// threads share the output between them; every count gives the same bits.
+// threads share the output between them; every count, and every path of the
+// vector kernels, gives the same bits.
 [[nodiscard]] std::vector<float> resample(std::span<const float> in, std::uint32_t inRate,
                                           std::uint32_t outRate, unsigned threads = 1,
-                                          ResampleKernel kernel = ResampleKernel::best);
+                                          const VectorKernels& kernels = vectorKernels());
 
 }  // namespace korvane

@@ -13,6 +13,7 @@
 
 #include "codec/adpcm.h"
 #include "codec/wfm.h"
+#include "coders/codecs.h"
 
 namespace korvane {
 
@@ -54,13 +55,17 @@ inline constexpr auto kFanRows = [] {
   return rows;
 }();
 
-// The children of one ADPCM state for one target sample, handed out nearest
-// first. Ranked by the value they reconstruct (the largest negative step
+// The children of one state for one target sample, handed out nearest
+// first, for each codec of coders/codecs.h.
+template <class Codec>
+struct Fan;
+
+// ADPCM: ranked by the value they reconstruct (the largest negative step
 // first) the codes' outputs rise, so after the nearest the next nearest is
 // always the closer of the two neighbours not yet handed out. Values are
 // worked out only as they are needed.
 template <unsigned Bits>
-struct AdpcmFan {
+struct Fan<AdpcmCodec<Bits>> {
   using State = AdpcmState;
   using Row = FanRow<Bits>;
   static constexpr unsigned kCodes = 1u << Bits;
@@ -170,12 +175,11 @@ struct AdpcmFan {
   }
   std::int32_t output(int rank) const { return value(rank); }
   State child(int rank) const { return {value(rank), row->nextIndex[static_cast<unsigned>(rank)]}; }
-  static void apply(State& s, std::uint8_t code) { reconstructAdpcm<Bits>(s, code); }
-  static std::int32_t outputOf(const State& s) { return s.predictor; }
 };
 
-// The two children of a WFM state, nearest first.
-struct WfmFan {
+// WFM: the two children, nearest first.
+template <>
+struct Fan<WfmCodec> {
   using State = WfmState;
   static constexpr int kExtremes[2] = {0, 1};
 
@@ -194,14 +198,12 @@ struct WfmFan {
   }
   int next() { return handed < 2 ? order[handed++] : -1; }
   static constexpr std::uint8_t codeOf(int rank) { return static_cast<std::uint8_t>(rank); }
-  std::int32_t output(int rank) const { return outputOf(children[static_cast<unsigned>(rank)]); }
-  State child(int rank) const { return children[static_cast<unsigned>(rank)]; }
-  static void apply(State& s, std::uint8_t code) { applyWfmDecision(s, code); }
-  static std::int32_t outputOf(const State& s) {
-    return static_cast<std::int32_t>(s.estimate) - 32768;
+  std::int32_t output(int rank) const {
+    return WfmCodec::output(children[static_cast<unsigned>(rank)]);
   }
+  State child(int rank) const { return children[static_cast<unsigned>(rank)]; }
   static std::uint64_t leastError(const State& s, std::int32_t x, std::uint8_t& code) {
-    WfmFan fan;
+    Fan fan;
     fan.open(s, x);
     code = codeOf(fan.order[0]);
     return squaredDifference(x, fan.output(fan.order[0]));
@@ -214,10 +216,10 @@ struct WfmFan {
 // the node (the ones after it are no nearer). The best path of the sample
 // before, moved on by one code, gives the first bound. At the last level only
 // the nearest code can be the best.
-template <class Fan>
+template <class Codec>
 class Lookahead {
  public:
-  using State = typename Fan::State;
+  using State = typename Codec::State;
 
   // depth: samples searched ahead; width: codes tried at a node, nearest
   // first, besides the two extremes; commit: codes kept from each search;
@@ -241,8 +243,8 @@ class Lookahead {
       const std::span<const std::uint8_t> path = choose(state, targets.subspan(t, ahead));
       for (std::size_t j = 0; j < commit_ && t < codes.size(); ++j, ++t) {
         codes[t] = path[j];
-        Fan::apply(state, codes[t]);
-        error += squaredDifference(targets[t], Fan::outputOf(state));
+        Codec::apply(state, codes[t]);
+        error += squaredDifference(targets[t], Codec::output(state));
       }
       forget(commit_);
     }
@@ -260,15 +262,15 @@ class Lookahead {
     for (unsigned k = 0; k < levels_; ++k) {
       if (k + 1 < known_) {
         best_[k] = best_[k + 1];
-        Fan::apply(at, best_[k]);
+        Codec::apply(at, best_[k]);
       } else {
-        Fan fan;
+        Fan<Codec> fan;
         fan.open(at, targets[k]);
         const int r = fan.next();
-        best_[k] = Fan::codeOf(r);
+        best_[k] = Fan<Codec>::codeOf(r);
         at = fan.child(r);
       }
-      cost += squaredDifference(targets[k], Fan::outputOf(at));
+      cost += squaredDifference(targets[k], Codec::output(at));
     }
     bound_ = cost;
     nodes_ = 0;
@@ -291,7 +293,7 @@ class Lookahead {
     const std::int32_t target = targets_[k];
     if (k + 1 == levels_) {
       std::uint8_t code = 0;
-      const std::uint64_t c = cost + Fan::leastError(s, target, code);
+      const std::uint64_t c = cost + Fan<Codec>::leastError(s, target, code);
       if (c < bound_) {
         bound_ = c;
         path_[k] = code;
@@ -299,28 +301,28 @@ class Lookahead {
       }
       return;
     }
-    Fan fan;
+    Fan<Codec> fan;
     fan.open(s, target);
     unsigned tried = 0;
     bool seen[2] = {false, false};
     for (int r = fan.next(); r >= 0 && tried < width_; r = fan.next(), ++tried) {
       const std::uint64_t c = cost + squaredDifference(target, fan.output(r));
       if (c >= bound_) return;  // the rest, extremes included, are no nearer
-      seen[0] |= r == Fan::kExtremes[0];
-      seen[1] |= r == Fan::kExtremes[1];
+      seen[0] |= r == Fan<Codec>::kExtremes[0];
+      seen[1] |= r == Fan<Codec>::kExtremes[1];
       visit(k, fan, r, c);
     }
     // The extremes move the step the most: always worth a look.
     for (int e = 0; e < 2; ++e) {
-      const int r = Fan::kExtremes[e];
+      const int r = Fan<Codec>::kExtremes[e];
       if (seen[e]) continue;
       const std::uint64_t c = cost + squaredDifference(target, fan.output(r));
       if (c < bound_) visit(k, fan, r, c);
     }
   }
 
-  void visit(unsigned k, const Fan& fan, int r, std::uint64_t c) {
-    path_[k] = Fan::codeOf(r);
+  void visit(unsigned k, const Fan<Codec>& fan, int r, std::uint64_t c) {
+    path_[k] = Fan<Codec>::codeOf(r);
     search(k + 1, fan.child(r), c);
   }
 

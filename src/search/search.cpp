@@ -9,7 +9,8 @@
 
 #include "codec/adpcm.h"
 #include "codec/wfm.h"
-#include "encoders/encoders.h"
+#include "coders/codecs.h"
+#include "coders/greedy.h"
 #include "search/lookahead.h"
 #include "search/select.h"
 
@@ -47,66 +48,6 @@ std::uint64_t addSaturated(std::uint64_t a, std::uint64_t b) {
              ? std::numeric_limits<std::uint64_t>::max()
              : a + b;
 }
-
-// Right shifts that cut an estimate to step >> mergeBits, by step size.
-constexpr std::uint8_t mergeShift(std::uint32_t step, unsigned mergeBits) {
-  const int log = static_cast<int>(std::bit_width(step)) - 1;
-  return static_cast<std::uint8_t>(std::max(0, log - static_cast<int>(mergeBits)));
-}
-
-// mergeShift of every step, by mergeBits (0 to 15) and step index.
-constexpr auto kMergeShifts = [] {
-  std::array<std::array<std::uint8_t, kIndexCount>, 16> t{};
-  for (unsigned bits = 0; bits < 16; ++bits) {
-    for (std::size_t i = 0; i < kIndexCount; ++i) {
-      t[bits][i] = mergeShift(static_cast<std::uint32_t>(kStepTable[i]), bits);
-    }
-  }
-  return t;
-}();
-
-// What the search needs of a codec: its state, a merge key, what the player
-// outputs, the greedy encoder's step and the player's step.
-template <unsigned Bits>
-struct AdpcmCodec {
-  using State = AdpcmState;
-  using Fan = AdpcmFan<Bits>;
-  static constexpr unsigned kCodes = 1u << Bits;
-  static constexpr bool kHasCostToGo = true;
-  static constexpr unsigned kBits = Bits;
-
-  static std::uint64_t key(const State& s, unsigned mergeBits) {
-    const auto index = static_cast<std::uint8_t>(s.stepIndex);
-    const unsigned shift = kMergeShifts[mergeBits][index];
-    return (static_cast<std::uint32_t>(s.predictor + 65536) >> shift) | std::uint64_t{index} << 32;
-  }
-  static std::int32_t output(const State& s) { return s.predictor; }
-  // Applies the greedy encoder's code for sample to s and returns it.
-  static std::uint8_t applyGreedy(State& s, std::int32_t sample) {
-    return quantizeAdpcm<Bits>(s, sample);
-  }
-  static void apply(State& s, std::uint8_t code) { reconstructAdpcm<Bits>(s, code); }
-};
-
-struct WfmCodec {
-  using State = WfmState;
-  using Fan = WfmFan;
-  static constexpr unsigned kCodes = 2;
-  static constexpr bool kHasCostToGo = false;
-
-  static std::uint64_t key(const State& s, unsigned mergeBits) {
-    const unsigned shift = mergeShift(s.step, mergeBits);
-    return (s.estimate >> shift) | std::uint64_t{s.step} << 32 |
-           std::uint64_t{s.history & 7u} << 48;
-  }
-  static std::int32_t output(const State& s) {
-    return static_cast<std::int32_t>(s.estimate) - 32768;
-  }
-  static std::uint8_t applyGreedy(State& s, std::int32_t sample) {
-    return static_cast<std::uint8_t>(quantizeWfm(s, offsetForm(sample)));
-  }
-  static void apply(State& s, std::uint8_t decision) { applyWfmDecision(s, decision); }
-};
 
 // What a magnitude reconstructs at step index i from a predictor of 0, as
 // the player clamps it; and what it adds to the step index away from the
@@ -246,14 +187,14 @@ struct Beam {
   // decided.size() codes of the cheapest path over all of them.
   void decide(const State& start, std::span<const std::int32_t> samples,
               std::span<std::uint8_t> decided) {
-    if constexpr (Codec::kHasCostToGo) {
+    if constexpr (Codec::kIsAdpcm) {
       computeCostToGo<Codec::kBits>(Codec::output(start), samples, togo);
     }
     current[0] = {0, 0, start, 0, 0};
     currentCount = 1;
     for (std::size_t t = 0; t < samples.size(); ++t) {
       std::size_t count = 0;
-      if constexpr (Codec::kHasCostToGo) {
+      if constexpr (Codec::kIsAdpcm) {
         const CostRow later = togo.row(t + 1);
         count = spread == 1 ? adpcmChildren<1>(clamp16(samples[t]), later)
                             : adpcmChildren<0>(clamp16(samples[t]), later);
@@ -302,7 +243,7 @@ struct Beam {
   // tables), priced with the cost to go. Spread as compiled (0: as the level says).
   template <int Spread>
   std::size_t adpcmChildren(std::int32_t x, const CostRow& later) {
-    using Row = typename Codec::Fan::Row;
+    using Row = typename Fan<Codec>::Row;
     const int top = static_cast<int>(Codec::kCodes) - 1;
     const int s = Spread > 0 ? Spread : static_cast<int>(spread);
     // Plain pointers: the byte-wide stores below could alias the vectors'.
@@ -313,12 +254,12 @@ struct Beam {
       const Node& from = survivors[i];
       const auto ru = static_cast<unsigned>(r);
       Node n;
-      n.state = {Codec::Fan::valueAt(row, from.state.predictor, r), row.nextIndex[ru]};
+      n.state = {Fan<Codec>::valueAt(row, from.state.predictor, r), row.nextIndex[ru]};
       n.cost = from.cost + squaredDifference(x, n.state.predictor);
       n.rank = n.cost +
                ((costAt(later, static_cast<unsigned>(n.state.stepIndex)) * kCostToGoWeight) >> 4);
       n.parent = static_cast<std::uint16_t>(i);
-      n.code = Codec::Fan::codeOf(r);
+      n.code = Fan<Codec>::codeOf(r);
       return n;
     };
     const auto rowOf = [&](std::size_t i) -> const Row& {
@@ -328,7 +269,7 @@ struct Beam {
     for (std::size_t i = 0; i < n; ++i) {
       const Row& row = rowOf(i);
       nearestOf[i] = static_cast<std::int8_t>(
-          Codec::Fan::nearestByMiddles(row, survivors[i].state.predictor, x));
+          Fan<Codec>::nearestByMiddles(row, survivors[i].state.predictor, x));
       out[i] = child(i, row, nearestOf[i]);
     }
     const std::uint64_t bound = boundOfFirst();
@@ -346,7 +287,7 @@ struct Beam {
         const int r = e == 0 ? 0 : top;
         const bool outside = e == 0 ? c - s > 0 : c + s < top;
         const std::uint64_t error =
-            squaredDifference(x, Codec::Fan::valueAt(row, survivors[i].state.predictor, r));
+            squaredDifference(x, Fan<Codec>::valueAt(row, survivors[i].state.predictor, r));
         if (outside && survivors[i].cost + error <= bound) {
           count = keep(out, count, child(i, row, r), true, bound);
         }
@@ -367,7 +308,7 @@ struct Beam {
     };
     for (std::size_t i = 0; i < currentCount; ++i) {
       State s = current[i].state;
-      made[i] = child(i, Codec::applyGreedy(s, sample));
+      made[i] = child(i, Codec::step(s, sample));
     }
     const std::uint64_t bound = boundOfFirst();
     std::size_t count = currentCount;
@@ -453,7 +394,7 @@ struct BlockSearch {
     }
   }
 
-  std::optional<Lookahead<typename Codec::Fan>> look;
+  std::optional<Lookahead<Codec>> look;
   std::optional<Beam<Codec>> beam;
   std::vector<std::int32_t> window;   // samples from the first undecided one on
   std::vector<std::int32_t> targets;  // the same clamped to 16 bits, for the lookahead
@@ -515,7 +456,7 @@ std::uint64_t greedyError(WaveInfo wave, typename Codec::State encoder,
   std::uint64_t total = 0;
   for (std::uint32_t i = 1; i < wave.sampleCount; ++i) {
     const std::int32_t sample = nextSample(wave);
-    const std::uint8_t code = Codec::applyGreedy(encoder, sample);
+    const std::uint8_t code = Codec::step(encoder, sample);
     Codec::apply(player, code);
     total = addSaturated(total, squaredError(sample, Codec::output(player)));
   }
@@ -531,55 +472,32 @@ void addProgress(EncodeProgress* progress, std::size_t samples) {
   if (progress != nullptr) progress->samplesDone.fetch_add(samples, std::memory_order_relaxed);
 }
 
-template <unsigned Bits>
-void searchAdpcm(const WaveInfo& start, std::int32_t seed, std::span<std::uint8_t> payload,
-                 const SearchLevel& level, EncodeProgress* progress) {
-  using Codec = AdpcmCodec<Bits>;
-  WaveInfo wave = start;
-  const AdpcmState player{storedSeed(seed), 0};
-  BlockSearch<Codec> search(level, player, wave.sampleCount - 1);
-  std::uint8_t* out = payload.data();
-  for (auto codes = decideBlock(search, wave); !codes.empty(); codes = decideBlock(search, wave)) {
-    out = packCodes<kAdpcmCodes<Bits>>(codes, out);
-    addProgress(progress, codes.size());
-  }
-  if (search.error > greedyError<Codec>(start, AdpcmState{seed, 0}, player)) {
-    kAdpcmCoder<Bits>(start, seed, payload);
-  }
-}
-
 }  // namespace
 
-void searchAdpcm4(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
-                  const SearchLevel& level, EncodeProgress* progress) {
-  searchAdpcm<4>(wave, seed, payload, level, progress);
-}
-
-void searchAdpcm3(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
-                  const SearchLevel& level, EncodeProgress* progress) {
-  searchAdpcm<3>(wave, seed, payload, level, progress);
-}
-
-void searchAdpcm2(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
-                  const SearchLevel& level, EncodeProgress* progress) {
-  searchAdpcm<2>(wave, seed, payload, level, progress);
-}
-
-void searchWfm(const WaveInfo& start, std::int32_t seed, std::span<std::uint8_t> payload,
-               const SearchLevel& level, EncodeProgress* progress) {
+template <class C>
+void searchPayload(const WaveInfo& start, std::int32_t seed, std::span<std::uint8_t> payload,
+                   const SearchLevel& level, EncodeProgress* progress) {
   WaveInfo wave = start;
-  const WfmState seeded = seedWfm(storedSeed(seed));
-  BlockSearch<WfmCodec> search(level, seeded, wave.sampleCount - 1);
-  std::uint8_t history = 0;
+  const typename C::State player = C::start(storedSeed(seed));
+  BlockSearch<C> search(level, player, wave.sampleCount - 1);
+  typename C::Packer packer;
   std::uint8_t* out = payload.data();
-  for (auto decisions = decideBlock(search, wave); !decisions.empty();
-       decisions = decideBlock(search, wave)) {
-    out = packWfm(decisions, out, history);
-    addProgress(progress, decisions.size());
+  for (auto codes = decideBlock(search, wave); !codes.empty(); codes = decideBlock(search, wave)) {
+    out = packer.pack(codes, out);
+    addProgress(progress, codes.size());
   }
-  if (search.error > greedyError<WfmCodec>(start, seedWfm(seed), seeded)) {
-    encodeWfm(start, seed, payload);
+  if (search.error > greedyError<C>(start, C::start(seed), player)) {
+    encodeGreedy<C>(start, C::start(seed), payload);
   }
 }
+
+template void searchPayload<AdpcmCodec<4>>(const WaveInfo&, std::int32_t, std::span<std::uint8_t>,
+                                           const SearchLevel&, EncodeProgress*);
+template void searchPayload<AdpcmCodec<3>>(const WaveInfo&, std::int32_t, std::span<std::uint8_t>,
+                                           const SearchLevel&, EncodeProgress*);
+template void searchPayload<AdpcmCodec<2>>(const WaveInfo&, std::int32_t, std::span<std::uint8_t>,
+                                           const SearchLevel&, EncodeProgress*);
+template void searchPayload<WfmCodec>(const WaveInfo&, std::int32_t, std::span<std::uint8_t>,
+                                      const SearchLevel&, EncodeProgress*);
 
 }  // namespace korvane

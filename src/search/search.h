@@ -30,10 +30,10 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <span>
 
+#include "coders/encode_progress.h"
 #include "wav/wave_reader.h"
 
 namespace korvane {
@@ -132,11 +132,6 @@ inline constexpr SearchLevels kWfmLevels = {{
     both(lookahead(20, 2, 6, 15), 128, 2, 5),
 }};
 
-// Samples encoded so far, for a progress display in another thread.
-struct EncodeProgress {
-  std::atomic<std::uint64_t> samplesDone{0};
-};
-
 // The settings of a level (clamped to 0..kMaxSearchLevel) for the table of
 // a code width: 4, 3, 2 or 1 (WFM) bits.
 [[nodiscard]] constexpr const SearchLevel& searchLevelOf(unsigned bits, int level) {
@@ -149,19 +144,15 @@ struct EncodeProgress {
                                                                    : level)];
 }
 
-// Payload coders with the greedy coders' contract (encoders/encoders.h);
-// progress may be null.
+// Payload coders with the greedy coders' contract (coders/greedy.h), for an
+// adapting codec C (coders/codecs.h); progress may be null. Instantiated for
+// AdpcmCodec<4>, <3>, <2> and WfmCodec.
 using PayloadSearch = void (*)(const WaveInfo& wave, std::int32_t seed,
                                std::span<std::uint8_t> payload, const SearchLevel& level,
                                EncodeProgress* progress);
 
-void searchAdpcm4(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
-                  const SearchLevel& level, EncodeProgress* progress);
-void searchAdpcm3(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
-                  const SearchLevel& level, EncodeProgress* progress);
-void searchAdpcm2(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
-                  const SearchLevel& level, EncodeProgress* progress);
-void searchWfm(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
-               const SearchLevel& level, EncodeProgress* progress);
+template <class C>
+void searchPayload(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
+                   const SearchLevel& level, EncodeProgress* progress);
 
 }  // namespace korvane

@@ -1,12 +1,13 @@
-#include "fast/lane_coder.h"
+#include "coders/lanes.h"
 
 #include <algorithm>
 #include <array>
 #include <span>
 #include <vector>
 
-#include "fast/greedy.h"
-#include "fast/lane_run.h"
+#include "coders/codecs.h"
+#include "coders/greedy.h"
+#include "coders/meeting.h"
 
 namespace korvane {
 namespace {
@@ -20,8 +21,8 @@ template <class C>
 struct Speculation {
   using State = typename C::State;
 
-  Speculation(std::size_t chunkLength, VectorPath lanePath)
-      : path(lanePath),
+  Speculation(std::size_t chunkLength, const VectorKernels& kernels)
+      : lanes(C::lanes(kernels)),
         chunk(chunkLength),
         window(chunkLength * kLaneCount),
         reach(std::max(chunkLength / 4 / kCheckpointEvery, std::size_t{1}) * kCheckpointEvery),
@@ -73,14 +74,14 @@ struct Speculation {
       warming.startSecond[j] = guessed.startSecond[j] = C::second(start);
     }
     if (warm > 0) {
-      C::runLanes(warming, path);
+      run(warming);
       const std::size_t end = (warm / kCheckpointEvery - 1) * kLaneCount;
       for (std::size_t j = 1; j < kLaneCount; ++j) {
         guessed.startFirst[j] = repairFirsts[end + j];
         guessed.startSecond[j] = repairSeconds[end + j];
       }
     }
-    C::runLanes(guessed, path);
+    run(guessed);
     // The start of every chunk again, from the end state of the chunk before
     // in the guessed run: the true start wherever that chunk met. The repairs
     // then run in lanes too, and only what this run does not reach is serial.
@@ -100,7 +101,7 @@ struct Speculation {
       repairs.startFirst[j] = j == 0 ? C::first(state) : firsts[last + j - 1];
       repairs.startSecond[j] = j == 0 ? C::second(state) : seconds[last + j - 1];
     }
-    C::runLanes(repairs, path);
+    run(repairs);
 
     std::size_t serial = 0;
     std::array<std::size_t, kLaneCount> meetings{};
@@ -146,7 +147,12 @@ struct Speculation {
     return serial;
   }
 
-  VectorPath path;
+  void run(LaneRun& lanesRun) const {
+    C::giveTables(lanesRun);
+    lanes(lanesRun);
+  }
+
+  LaneKernel lanes;
   std::size_t chunk;
   std::size_t window;
   std::size_t reach;                  // samples of the repair run
@@ -178,9 +184,9 @@ LaneResult<typename C::State> encodeInLanes(const WaveInfo& wave, typename C::St
   const std::size_t fit = static_cast<std::size_t>(std::min<std::uint64_t>(
       total / (2 * kLaneCount) / kCheckpointEvery * kCheckpointEvery, C::kChunkLength));
   const std::size_t chunk = plan.chunkLength != 0 ? plan.chunkLength : fit;
-  if (plan.path == VectorPath::serial || (plan.chunkLength == 0 && chunk < C::kShortestChunk) ||
-      total < 2 * chunk * kLaneCount) {
-    return {C::serial(wave, start, payload), true};
+  const bool pays = plan.kernels->lanesPay && chunk >= C::kShortestChunk;
+  if ((plan.chunkLength == 0 && !pays) || total < 2 * chunk * kLaneCount) {
+    return {encodeGreedy<C>(wave, start, payload), true};
   }
   typename C::State state = start;
   typename C::Packer packer;
@@ -201,10 +207,10 @@ LaneResult<typename C::State> encodeInLanes(const WaveInfo& wave, typename C::St
   }
   if (!meets) {
     const std::size_t at = static_cast<std::size_t>(done * C::kBits / 8);
-    return {C::serial(partOf(wave, done, total - done), state, payload.subspan(at)), true};
+    return {encodeGreedy<C>(partOf(wave, done, total - done), state, payload.subspan(at)), true};
   }
   WaveInfo reader = partOf(wave, done, total - done);
-  Speculation<C> s(chunk, plan.path);
+  Speculation<C> s(chunk, *plan.kernels);
   codes.resize(window);
 
   bool speculating = true;
@@ -231,16 +237,16 @@ LaneResult<typename C::State> encodeInLanes(const WaveInfo& wave, typename C::St
   return {state, true};
 }
 
-template LaneResult<AdpcmState> encodeInLanes<AdpcmGreedy<4>>(const WaveInfo&, AdpcmState,
-                                                              std::span<std::uint8_t>,
-                                                              const LanePlan&);
-template LaneResult<AdpcmState> encodeInLanes<AdpcmGreedy<3>>(const WaveInfo&, AdpcmState,
-                                                              std::span<std::uint8_t>,
-                                                              const LanePlan&);
-template LaneResult<AdpcmState> encodeInLanes<AdpcmGreedy<2>>(const WaveInfo&, AdpcmState,
-                                                              std::span<std::uint8_t>,
-                                                              const LanePlan&);
-template LaneResult<WfmState> encodeInLanes<WfmGreedy>(const WaveInfo&, WfmState,
-                                                       std::span<std::uint8_t>, const LanePlan&);
+template LaneResult<AdpcmState> encodeInLanes<AdpcmCodec<4>>(const WaveInfo&, AdpcmState,
+                                                             std::span<std::uint8_t>,
+                                                             const LanePlan&);
+template LaneResult<AdpcmState> encodeInLanes<AdpcmCodec<3>>(const WaveInfo&, AdpcmState,
+                                                             std::span<std::uint8_t>,
+                                                             const LanePlan&);
+template LaneResult<AdpcmState> encodeInLanes<AdpcmCodec<2>>(const WaveInfo&, AdpcmState,
+                                                             std::span<std::uint8_t>,
+                                                             const LanePlan&);
+template LaneResult<WfmState> encodeInLanes<WfmCodec>(const WaveInfo&, WfmState,
+                                                      std::span<std::uint8_t>, const LanePlan&);
 
 }  // namespace korvane

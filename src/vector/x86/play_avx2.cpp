@@ -1,10 +1,10 @@
-// The AVX2 kernel of the lane player (decoder/scan.h): the AVX-512 kernel's
+// The AVX2 kernel of the lane player: the AVX-512 kernel's
 // steps on eight codes at a time. This file alone is compiled for AVX2.
 #include <immintrin.h>
 
-#include "codec/lookup_avx2.h"
+#include "vector/x86/lookup_avx2.h"
 
-#include "decoder/scan.h"
+#include "vector/x86/kernels_x86.h"
 
 namespace korvane {
 namespace {

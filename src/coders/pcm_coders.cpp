@@ -1,6 +1,6 @@
 // The linear PCM coders (.PCM): each sample cut to the format's width.
 #include "codec/pcm.h"
-#include "encoders/encoders.h"
+#include "coders/greedy.h"
 
 namespace korvane {
 

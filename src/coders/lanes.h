@@ -1,4 +1,4 @@
-// The greedy ADPCM and WFM coders at speed (fast/greedy.h). The input is cut
+// The greedy ADPCM and WFM coders at speed (coders/codecs.h). The input is cut
 // into chunks; every chunk is coded from a guessed start state, 32 chunks at once
 // in vector lanes; then, in order, the true coder runs from the true end state
 // of the chunk before only until its state equals the guessed run's at a
@@ -12,17 +12,18 @@
 #include <cstdint>
 #include <span>
 
-#include "fast/lane_run.h"
+#include "vector/kernels.h"
 #include "wav/wave_reader.h"
 
 namespace korvane {
 
-// How the coder runs: its path; the samples of a chunk (a multiple of 16; 0
-// picks it from the format and the length) and the samples the first runs
-// have to meet (0: the format's own), which tests set to force odd cuts; and
-// whether an input whose first runs do not meet is coded serially or left.
+// How the coder runs: its kernels; the samples of a chunk (a multiple of 16;
+// 0 picks it from the format and the length, and codes serially where lanes
+// do not pay) and the samples the first runs have to meet (0: the format's
+// own), which tests set to force odd cuts and lanes on any path; and whether
+// an input whose first runs do not meet is coded serially or left.
 struct LanePlan {
-  VectorPath path = bestVectorPath();
+  const VectorKernels* kernels = &vectorKernels();
   std::size_t chunkLength = 0;
   std::uint64_t meetWithin = 0;
   bool codeUnmet = true;
@@ -36,13 +37,13 @@ struct LaneResult {
   bool coded;
 };
 
-// The greedy coder C (fast/greedy.h) from a state, with the contract of its
-// serial coder (encodeAdpcmFrom, encodeWfmFrom), on the path of plan. Before
+// The greedy coder C (coders/codecs.h) from a state, with the contract of
+// its serial coder (encodeGreedy), on the kernels of plan. Before
 // guessing, the true run steps beside a run from another state; where the two
 // do not meet within C::kMeetWithin samples, guessed runs would not meet the
 // true one either, and the rest is coded serially, or with !plan.codeUnmet
 // not at all (a caller coding from a guessed state would throw it away).
-// Instantiated for AdpcmGreedy<4>, <3>, <2> and WfmGreedy.
+// Instantiated for AdpcmCodec<4>, <3>, <2> and WfmCodec.
 template <class C>
 LaneResult<typename C::State> encodeInLanes(const WaveInfo& wave, typename C::State start,
                                             std::span<std::uint8_t> payload, const LanePlan& plan);

@@ -1,22 +1,23 @@
-#include "fast/parts.h"
+#include "coders/parts.h"
 
 #include <algorithm>
 #include <system_error>
 #include <thread>
 #include <vector>
 
-#include "fast/greedy.h"
-#include "fast/lane_coder.h"
+#include "coders/codecs.h"
+#include "coders/greedy.h"
+#include "coders/lanes.h"
+#include "coders/meeting.h"
 
 namespace korvane {
-namespace {
 
 template <class C>
 void encodeInParts(const WaveInfo& wave, typename C::State start, std::span<std::uint8_t> payload,
                    const PartPlan& plan) {
   const std::uint64_t total = wave.sampleCount - 1;
   const std::uint64_t splitFrom = plan.splitFrom != 0 ? plan.splitFrom : C::kSplitFrom;
-  const LanePlan lanes{bestVectorPath(), 0, plan.meetWithin};
+  const LanePlan lanes{&vectorKernels(), 0, plan.meetWithin};
   if (plan.threads < 2 || total < std::max<std::uint64_t>(splitFrom, 4 * kMeetingStep)) {
     encodeInLanes<C>(wave, start, payload, lanes);
     return;
@@ -57,7 +58,7 @@ void encodeInParts(const WaveInfo& wave, typename C::State start, std::span<std:
       encodeInLanes<C>(partOf(wave, 0, first), start, payload.first(split), lanes).end;
   if (helper.joinable()) helper.join();
   if (!coded) {
-    C::serial(later, truth, payload.subspan(split));
+    encodeGreedy<C>(later, truth, payload.subspan(split));
     return;
   }
 
@@ -75,22 +76,13 @@ void encodeInParts(const WaveInfo& wave, typename C::State start, std::span<std:
   }
 }
 
-}  // namespace
-
-void encodeGreedyInParts(Format format, const WaveInfo& wave, std::int32_t seed,
-                         std::span<std::uint8_t> payload, const PartPlan& plan) {
-  switch (format) {
-    case Format::adpcm4:
-      return encodeInParts<AdpcmGreedy<4>>(wave, {seed, 0}, payload, plan);
-    case Format::adpcm3:
-      return encodeInParts<AdpcmGreedy<3>>(wave, {seed, 0}, payload, plan);
-    case Format::adpcm2:
-      return encodeInParts<AdpcmGreedy<2>>(wave, {seed, 0}, payload, plan);
-    case Format::wfm:
-      return encodeInParts<WfmGreedy>(wave, seedWfm(seed), payload, plan);
-    default:
-      return;
-  }
-}
+template void encodeInParts<AdpcmCodec<4>>(const WaveInfo&, AdpcmState, std::span<std::uint8_t>,
+                                           const PartPlan&);
+template void encodeInParts<AdpcmCodec<3>>(const WaveInfo&, AdpcmState, std::span<std::uint8_t>,
+                                           const PartPlan&);
+template void encodeInParts<AdpcmCodec<2>>(const WaveInfo&, AdpcmState, std::span<std::uint8_t>,
+                                           const PartPlan&);
+template void encodeInParts<WfmCodec>(const WaveInfo&, WfmState, std::span<std::uint8_t>,
+                                      const PartPlan&);
 
 }  // namespace korvane

@@ -1,14 +1,14 @@
 // The AVX2 kernels of the speculative coders, for processors without
 // AVX-512: the core's greedy quantizers, eight lanes to a register and two
 // registers at once. ADPCM table lookups are gathers of the pair tables
-// (lane_run.h) read as rows, one load a lane (codec/lookup_avx2.h): with
+// (vector/kernel_types.h) read as rows, one load a lane (lookup_avx2.h): with
 // gathers the lanes ran slower than the serial coder on the build machine.
 // This file alone is compiled for AVX2.
 #include <immintrin.h>
 
-#include "codec/lookup_avx2.h"
+#include "vector/x86/lookup_avx2.h"
 
-#include "fast/lane_run.h"
+#include "vector/x86/kernels_x86.h"
 
 namespace korvane {
 namespace {

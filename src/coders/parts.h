@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <span>
 
-#include "format/stream.h"
 #include "wav/wave_reader.h"
 
 namespace korvane {
@@ -25,8 +24,11 @@ struct PartPlan {
   std::uint64_t meetWithin = 0;
 };
 
-// The greedy payload coder of an ADPCM or WFM format (encoders/encoders.h).
-void encodeGreedyInParts(Format format, const WaveInfo& wave, std::int32_t seed,
-                         std::span<std::uint8_t> payload, const PartPlan& plan);
+// The greedy coder of codec C (coders/codecs.h) from a state, with the
+// contract of its serial coder (encodeGreedy). Instantiated for
+// AdpcmCodec<4>, <3>, <2> and WfmCodec.
+template <class C>
+void encodeInParts(const WaveInfo& wave, typename C::State start, std::span<std::uint8_t> payload,
+                   const PartPlan& plan);
 
 }  // namespace korvane

@@ -1,13 +1,13 @@
 // The AVX-512 kernels of the speculative coders: the core's greedy quantizers,
 // sixteen lanes to a register and two registers at once. ADPCM table lookups
 // by step index are two-register permutes over the core's tables
-// (lane_run.h), not gathers, which are slow on many processors. This file
+// (vector/kernel_types.h), not gathers, which are slow on many processors. This file
 // alone is compiled for AVX-512.
 #include <immintrin.h>
 
-#include "codec/lookup_avx512.h"
+#include "vector/x86/lookup_avx512.h"
 
-#include "fast/lane_run.h"
+#include "vector/x86/kernels_x86.h"
 
 namespace korvane {
 namespace {
@@ -23,7 +23,7 @@ struct Lanes {
 // the number of sums the difference reaches and its reconstruction the base
 // share plus the largest sum reached (the core builds the sums as the
 // reconstructions less the base). The sums are compared in 16 bits, two to a
-// lookup (codec/vector_tables.h); the difference is held below 65535 for
+// lookup (vector/kernel_types.h); the difference is held below 65535 for
 // that, which changes no comparison.
 struct AdpcmStep {
   const VectorTables& t;

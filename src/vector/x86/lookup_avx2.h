@@ -1,5 +1,5 @@
 // Table lookups by step index for the AVX2 kernels (include only from a file
-// compiled for AVX2): the pair tables of codec/vector_tables.h read as rows,
+// compiled for AVX2): the pair tables of vector/kernel_types.h read as rows,
 // one 128-bit load a lane, as gathers are slow on many processors.
 #pragma once
 
@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "codec/vector_tables.h"
+#include "vector/kernel_types.h"
 
 namespace korvane {
 

@@ -1,5 +1,5 @@
 // Table lookups by step index for the AVX-512 kernels (include only from a
-// file compiled for AVX-512): a 96-entry table of codec/vector_tables.h read
+// file compiled for AVX-512): a 96-entry table of vector/kernel_types.h read
 // with three two-register permutes, not gathers, which are slow on many
 // processors.
 #pragma once

@@ -1,50 +1,23 @@
-// The speculative lane coder writes the serial coder's bytes: every width,
-// every kind of signal, input widths, lengths and chunk cuts, on every path
-// this CPU has.
+// The fast paths write the serial coder's bytes and play the serial
+// player's samples: the lane coder for every width, every kind of signal,
+// input widths, lengths and chunk cuts, on every vector path this CPU has;
+// the cut in two parts; the lane player.
 #include <random>
 
 #include <gtest/gtest.h>
 
+#include "coders/codecs.h"
+#include "coders/greedy.h"
+#include "coders/lanes.h"
+#include "coders/parts.h"
 #include "convert/convert.h"
 #include "decoder/decoder.h"
-#include "decoder/scan.h"
-#include "encoders/encoders.h"
-#include "fast/greedy.h"
-#include "fast/lane_coder.h"
-#include "fast/parts.h"
 #include "support.h"
 
 namespace korvane {
 namespace {
 
 using test::Bytes;
-
-std::vector<std::int32_t> signalOf(int kind, std::size_t n, std::uint32_t seed) {
-  std::vector<std::int32_t> x;
-  switch (kind) {
-    case 0:
-      return test::speechLikeSamples(n, seed);
-    case 1:
-      return test::randomSamples(n, seed);
-    case 2:  // speech driven far past full scale, clipped
-      for (const std::int32_t s : test::speechLikeSamples(n, seed))
-        x.push_back(std::clamp(s * 8, -32768, 32767));
-      return x;
-    case 3:  // DC after a step
-      x.assign(n, 12345);
-      x[0] = -20000;
-      return x;
-    case 4:  // a full-scale square wave
-      for (std::size_t i = 0; i < n; ++i)
-        x.push_back((i / 37) % 2 ? 32767 : -32768);
-      return x;
-    default:  // silence, then speech
-      x.assign(n / 3, 0);
-      for (const std::int32_t s : test::speechLikeSamples(n - n / 3, seed))
-        x.push_back(s);
-      return x;
-  }
-}
 
 // x as a file of bits-bit samples.
 Bytes waveOf(const std::vector<std::int32_t>& x, int bits) {
@@ -58,28 +31,28 @@ Bytes waveOf(const std::vector<std::int32_t>& x, int bits) {
   return test::makeWave(data, static_cast<std::uint16_t>(bits), 16000);
 }
 
-// The greedy coders, serial and in lanes from the seed's state.
+// The greedy coders, serial, in lanes and in parts, from the seed's state.
 struct GreedyCoder {
   Format format;
-  PayloadCoder serial;
+  void (*serial)(const WaveInfo&, std::int32_t, std::span<std::uint8_t>);
   void (*lanes)(const WaveInfo&, std::int32_t, std::span<std::uint8_t>, const LanePlan&);
+  void (*parts)(const WaveInfo&, std::int32_t, std::span<std::uint8_t>, const PartPlan&);
 };
 
-template <unsigned Bits>
-void adpcmLanes(const WaveInfo& w, std::int32_t seed, std::span<std::uint8_t> p,
-                const LanePlan& plan) {
-  encodeInLanes<AdpcmGreedy<Bits>>(w, {seed, 0}, p, plan);
+template <class C>
+constexpr GreedyCoder coderOf() {
+  return {C::kFormat,
+          [](const WaveInfo& w, std::int32_t seed, std::span<std::uint8_t> p) {
+            encodeGreedy<C>(w, C::start(seed), p);
+          },
+          [](const WaveInfo& w, std::int32_t seed, std::span<std::uint8_t> p,
+             const LanePlan& plan) { encodeInLanes<C>(w, C::start(seed), p, plan); },
+          [](const WaveInfo& w, std::int32_t seed, std::span<std::uint8_t> p,
+             const PartPlan& plan) { encodeInParts<C>(w, C::start(seed), p, plan); }};
 }
 
-const GreedyCoder kGreedyCoders[] = {
-    {Format::adpcm4, encodeAdpcm4, adpcmLanes<4>},
-    {Format::adpcm3, encodeAdpcm3, adpcmLanes<3>},
-    {Format::adpcm2, encodeAdpcm2, adpcmLanes<2>},
-    {Format::wfm, encodeWfm,
-     [](const WaveInfo& w, std::int32_t seed, std::span<std::uint8_t> p, const LanePlan& plan) {
-       encodeInLanes<WfmGreedy>(w, seedWfm(seed), p, plan);
-     }},
-};
+const GreedyCoder kGreedyCoders[] = {coderOf<AdpcmCodec<4>>(), coderOf<AdpcmCodec<3>>(),
+                                     coderOf<AdpcmCodec<2>>(), coderOf<WfmCodec>()};
 
 // The payload of every greedy coder in lanes, against the serial coder's.
 void expectSameBytes(const Bytes& file, VectorPath path, std::size_t chunk) {
@@ -91,23 +64,22 @@ void expectSameBytes(const Bytes& file, VectorPath path, std::size_t chunk) {
     Bytes serial(length, 0xA5);
     coder.serial(wave, seed, serial);
     Bytes lanes(length, 0xA5);
-    coder.lanes(wave, seed, lanes, {path, chunk});
-    ASSERT_EQ(lanes, serial) << factsOf(coder.format).name << ", path " << static_cast<int>(path)
+    coder.lanes(wave, seed, lanes, {&kernelsOf(path), chunk});
+    ASSERT_EQ(lanes, serial) << factsOf(coder.format).name << ", path " << nameOf(path)
                              << ", chunk " << chunk;
   }
 }
 
 TEST(LaneCoder, WritesTheSerialCodersBytes) {
-  if (bestVectorPath() == VectorPath::serial) GTEST_SKIP() << "this CPU has no vector path";
   std::mt19937 random(7);
-  for (int kind = 0; kind < 6; ++kind) {
+  for (int kind = 0; kind < test::kSignalKinds; ++kind) {
     for (const int bits : {16, 8, 24}) {
       for (const std::size_t chunk : {std::size_t{64}, std::size_t{208}}) {
         SCOPED_TRACE(testing::Message() << "signal " << kind << ", " << bits << "-bit input");
         // From two windows up, at every offset a window can end on.
         const std::size_t n = 2 * chunk * 32 + random() % (3 * chunk * 32);
-        const Bytes file = waveOf(signalOf(kind, n, static_cast<std::uint32_t>(n)), bits);
-        for (const VectorPath path : {VectorPath::avx2, VectorPath::avx512}) {
+        const Bytes file = waveOf(test::signalOf(kind, n, static_cast<std::uint32_t>(n)), bits);
+        for (const VectorPath path : kVectorPaths) {
           if (canRun(path)) expectSameBytes(file, path, chunk);
         }
       }
@@ -128,10 +100,8 @@ TEST(LaneCoder, LongSpeechThroughEveryWidth) {
     WaveInfo again = wave;
     std::copy(fast.begin(), fast.begin() + 10, serial.begin());
     const std::int32_t seed = nextSample(again);
-    const auto payload = std::span(serial).subspan(10);
-    if (format == Format::adpcm4) kAdpcmCoder<4>(again, seed, payload);
-    if (format == Format::adpcm3) kAdpcmCoder<3>(again, seed, payload);
-    if (format == Format::adpcm2) kAdpcmCoder<2>(again, seed, payload);
+    kGreedyCoders[static_cast<std::size_t>(format)].serial(again, seed,
+                                                           std::span(serial).subspan(10));
     EXPECT_EQ(fast, serial) << factsOf(format).name;
   }
 }
@@ -141,10 +111,10 @@ TEST(LaneCoder, LongSpeechThroughEveryWidth) {
 // within the samples allowed (the rest then coded again), at odd lengths.
 TEST(PartCoder, WritesTheOneRunsBytes) {
   std::mt19937 random(5);
-  for (int kind = 0; kind < 6; ++kind) {
+  for (int kind = 0; kind < test::kSignalKinds; ++kind) {
     for (const int bits : {16, 8, 24}) {
       const std::size_t n = 300 + random() % 30000;
-      const Bytes file = waveOf(signalOf(kind, n, static_cast<std::uint32_t>(n)), bits);
+      const Bytes file = waveOf(test::signalOf(kind, n, static_cast<std::uint32_t>(n)), bits);
       WaveInfo wave;
       ASSERT_EQ(readWaveInfo(file, wave), WaveError::none);
       const std::int32_t seed = nextSample(wave);
@@ -155,7 +125,7 @@ TEST(PartCoder, WritesTheOneRunsBytes) {
         coder.serial(wave, seed, serial);
         for (const std::uint64_t within : {64u, 640u, 1u << 20}) {
           Bytes parts(length, 0xA5);
-          encodeGreedyInParts(format, wave, seed, parts, {2, 256, within});
+          coder.parts(wave, seed, parts, {2, 256, within});
           EXPECT_EQ(parts, serial) << factsOf(format).name << ", signal " << kind << ", " << bits
                                    << "-bit, " << n << " samples, meeting within " << within;
         }
@@ -164,23 +134,22 @@ TEST(PartCoder, WritesTheOneRunsBytes) {
   }
 }
 
-// The lane players give the serial player's samples, on every path this CPU
-// has: random codes drive both chains into every clamp, coded speech keeps
-// them inside; streams of every width and of lengths around the vector
-// widths and the 4096-code piece.
-TEST(LanePlayer, PlaysTheSerialPlayersSamples) {
-  if (bestVectorPath() == VectorPath::serial) GTEST_SKIP() << "this CPU has no vector path";
+// The lane players give the portable player's samples, on every path this
+// CPU has: random codes drive both chains into every clamp, coded speech
+// keeps them inside; streams of every width and of lengths around the
+// vector widths and the 4096-code piece.
+TEST(LanePlayer, PlaysThePortablePlayersSamples) {
   std::mt19937 random(11);
   const auto expectSamePlay = [](const Bytes& stream, const std::string& what) {
-    DecodeCursor serial;
-    ASSERT_EQ(openStream(stream, serial), DecodeError::none);
-    serial.path = VectorPath::serial;
-    const Bytes expected = decodeToWave(serial);
-    for (const VectorPath path : {VectorPath::avx2, VectorPath::avx512}) {
+    DecodeCursor portable;
+    ASSERT_EQ(openStream(stream, portable), DecodeError::none);
+    portable.kernels = &kernelsOf(VectorPath::portable);
+    const Bytes expected = decodeToWave(portable);
+    for (const VectorPath path : kVectorPaths) {
       if (!canRun(path)) continue;
-      DecodeCursor lanes = serial;
-      lanes.path = path;
-      EXPECT_EQ(decodeToWave(lanes), expected) << what << ", path " << static_cast<int>(path);
+      DecodeCursor lanes = portable;
+      lanes.kernels = &kernelsOf(path);
+      EXPECT_EQ(decodeToWave(lanes), expected) << what << ", path " << nameOf(path);
     }
   };
   for (const Format format : {Format::adpcm4, Format::adpcm3, Format::adpcm2}) {

@@ -1,10 +1,15 @@
-// The AVX-512 kernel of the lane player (decoder/scan.h). This file alone is
+// The ADPCM player in vector lanes, exact: both of its chains are "add, then
+// clamp to a range", x -> min(max(x + a, lo), hi), and two such steps compose
+// into one of the same kind, so sixteen consecutive steps are composed by a
+// prefix scan and applied to the state at once. First the step index chain
+// (its moves come from the codes alone), then each code's reconstruction at
+// the step index before it, then the predictor chain. This file alone is
 // compiled for AVX-512.
 #include <immintrin.h>
 
-#include "codec/lookup_avx512.h"
+#include "vector/x86/lookup_avx512.h"
 
-#include "decoder/scan.h"
+#include "vector/x86/kernels_x86.h"
 
 namespace korvane {
 namespace {
@@ -87,7 +92,7 @@ void playAdpcmAvx512(const VectorTables& t, const std::uint8_t* codes, std::size
     const __m512i before = _mm512_alignr_epi32(after, carryIndex, 15);
     carryIndex = _mm512_permutexvar_epi32(_mm512_set1_epi32(15), after);
     // Each code's reconstruction: the base share and the largest sum its
-    // magnitude m reaches, sum m - 1 of the pair tables (codec/vector_tables.h):
+    // magnitude m reaches, sum m - 1 of the pair tables (vector/kernel_types.h):
     // the pair (m - 1) / 2, its high half where m - 1 is odd.
     const IndexThirds thirds = thirdsOf(before);
     const __m512i magnitude = _mm512_and_si512(code, magnitudeBits);

@@ -1,0 +1,32 @@
+// The greedy coders of the adapting codecs (.AD4, .AD3, .AD2, .WFM): one code
+// per sample after the seed.
+#include "coders/greedy.h"
+
+#include "coders/codecs.h"
+
+namespace korvane {
+
+template <class C>
+typename C::State encodeGreedy(const WaveInfo& wave, typename C::State state,
+                               std::span<std::uint8_t> payload) {
+  std::array<std::uint8_t, kCodePiece> codes;
+  typename C::Packer packer;
+  std::uint8_t* out = payload.data();
+  SamplePieces pieces(wave);
+  for (auto samples = pieces.next(); !samples.empty(); samples = pieces.next()) {
+    for (std::size_t i = 0; i < samples.size(); ++i)
+      codes[i] = C::step(state, samples[i]);
+    out = packer.pack(std::span(codes).first(samples.size()), out);
+  }
+  return state;
+}
+
+template AdpcmState encodeGreedy<AdpcmCodec<4>>(const WaveInfo&, AdpcmState,
+                                                std::span<std::uint8_t>);
+template AdpcmState encodeGreedy<AdpcmCodec<3>>(const WaveInfo&, AdpcmState,
+                                                std::span<std::uint8_t>);
+template AdpcmState encodeGreedy<AdpcmCodec<2>>(const WaveInfo&, AdpcmState,
+                                                std::span<std::uint8_t>);
+template WfmState encodeGreedy<WfmCodec>(const WaveInfo&, WfmState, std::span<std::uint8_t>);
+
+}  // namespace korvane

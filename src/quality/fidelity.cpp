@@ -1,0 +1,77 @@
+#include "quality/fidelity.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+
+namespace korvane {
+namespace {
+
+double ratioDb(double signal, double error) {
+  if (error == 0) return std::numeric_limits<double>::infinity();
+  if (signal == 0) return -std::numeric_limits<double>::infinity();
+  return 10.0 * std::log10(signal / error);
+}
+
+// Adds up one frame at a time into the whole.
+struct FidelityCounter {
+  Fidelity whole;
+  double frameSignal = 0;
+  double frameError = 0;
+  std::size_t frameLength = 0;
+
+  void add(std::int32_t x, std::int16_t y) {
+    const double s = std::clamp(x, -32768, 32767);
+    const double e = s - y;
+    frameSignal += s * s;
+    frameError += e * e;
+    if (++frameLength == kFidelityFrame) endFrame();
+  }
+
+  void endFrame() {
+    if (frameLength == 0) return;
+    const double quiet = kFullScale * kFullScale * std::pow(10.0, kQuietFrameDbfs / 10.0) *
+                         static_cast<double>(frameLength);
+    if (frameSignal >= quiet) {
+      whole.frameSnrSum += ratioDb(frameSignal, frameError);
+      ++whole.frames;
+    }
+    whole.signalEnergy += frameSignal;
+    whole.errorEnergy += frameError;
+    whole.samples += frameLength;
+    frameSignal = frameError = 0;
+    frameLength = 0;
+  }
+};
+
+}  // namespace
+
+Fidelity measureFidelity(WaveInfo input, DecodeCursor played) {
+  FidelityCounter counter;
+  counter.add(nextSample(input), played.seed);
+  std::array<std::int16_t, kCodePiece> piece;
+  while (const std::size_t count = decodeSamples(played, piece)) {
+    for (std::size_t j = 0; j < count; ++j)
+      counter.add(nextSample(input), piece[j]);
+  }
+  counter.endFrame();
+  return counter.whole;
+}
+
+double snrDb(const Fidelity& fidelity) {
+  return ratioDb(fidelity.signalEnergy, fidelity.errorEnergy);
+}
+
+double noiseDbfs(const Fidelity& fidelity) {
+  if (fidelity.errorEnergy == 0) return -std::numeric_limits<double>::infinity();
+  return 10.0 * std::log10(fidelity.errorEnergy / static_cast<double>(fidelity.samples) /
+                           (kFullScale * kFullScale));
+}
+
+double segmentalSnrDb(const Fidelity& fidelity) {
+  if (fidelity.frames == 0) return std::numeric_limits<double>::quiet_NaN();
+  return fidelity.frameSnrSum / static_cast<double>(fidelity.frames);
+}
+
+}  // namespace korvane
