@@ -1,7 +1,6 @@
 // The new files of unfinished outputs, kept where an interrupt handler can
 // find them without allocating or locking: a slot is read by the handler only
-// while it is live, and written only while it is not. Shared by the platform
-// files, each with its own kind of path character.
+// while it is live, and written only while it is not. Paths are UTF-8.
 #pragma once
 
 #include <algorithm>
@@ -11,12 +10,11 @@
 
 namespace korvane {
 
-template <class Char>
 class PartialFiles {
  public:
   // Keeps path; returns its slot, or -1 when none is free (only an interrupt
   // would then leave the file behind).
-  int add(const std::basic_string<Char>& path) {
+  int add(const std::string& path) {
     if (path.size() >= kPathLength) return -1;
     for (std::size_t i = 0; i < kSlots; ++i) {
       int expected = kFree;
@@ -33,8 +31,7 @@ class PartialFiles {
   }
 
   // For the interrupt handler: remove(path) for every live slot.
-  template <class Remove>
-  void removeAll(Remove remove) {
+  void removeAll(void (*remove)(const char* path)) {
     for (Slot& slot : slots_) {
       if (slot.state.load() == kLive) remove(slot.path);
     }
@@ -49,7 +46,7 @@ class PartialFiles {
   enum : int { kFree, kTaken, kLive };
   struct Slot {
     std::atomic<int> state{kFree};
-    Char path[kPathLength];
+    char path[kPathLength];
   };
   Slot slots_[kSlots];
   std::atomic<unsigned> count_{0};

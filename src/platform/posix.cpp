@@ -1,4 +1,4 @@
-#include "platform/partials.h"
+#include "platform/os.h"
 #include "platform/platform.h"
 
 #include <fcntl.h>
@@ -29,12 +29,8 @@ int fdOf(std::intptr_t handle) {
   return static_cast<int>(handle);
 }
 
-FileIdentity identityOf(const struct stat& st) {
+FileIdentity identityOfStat(const struct stat& st) {
   return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), true};
-}
-
-bool sameFile(const FileIdentity& a, const FileIdentity& b) {
-  return a.known && b.known && a.device == b.device && a.inode == b.inode;
 }
 
 // Reads until count bytes arrived or the file ended; returns the bytes read, or -1.
@@ -88,7 +84,7 @@ bool openInput(const std::string& name, InputFile& input) {
   input.handle = open(name.c_str(), O_RDONLY);
   if (input.handle < 0) return false;
   struct stat st {};
-  if (fstat(fdOf(input.handle), &st) == 0) input.identity = identityOf(st);
+  if (fstat(fdOf(input.handle), &st) == 0) input.identity = identityOfStat(st);
   return true;
 }
 
@@ -163,10 +159,8 @@ bool loadInput(InputFile& input, LoadedInput& loaded) {
 
 namespace {
 
-PartialFiles<char> gPartials;
-
 extern "C" void removePartialsAndDie(int signal) {
-  gPartials.removeAll([](const auto* path) { unlink(path); });
+  removeUnfinishedOutputs();
   std::signal(signal, SIG_DFL);
   std::raise(signal);
 }
@@ -192,53 +186,64 @@ std::string resolveLinks(const std::string& name) {
   return path;
 }
 
-bool nameTooLong(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  return path.size() - (slash == std::string::npos ? 0 : slash + 1) > NAME_MAX;
+}  // namespace
+
+namespace os {
+
+NameFacts lookAt(const std::string& name) {
+  NameFacts facts;
+  facts.target = resolveLinks(name);
+  struct stat st {};
+  if (stat(name.c_str(), &st) != 0) return facts;
+  facts.exists = true;
+  facts.regular = S_ISREG(st.st_mode);
+  facts.identity = identityOfStat(st);
+  facts.mode = static_cast<std::uint32_t>(st.st_mode & 07777);
+  facts.owner = static_cast<std::uint32_t>(st.st_uid);
+  facts.group = static_cast<std::uint32_t>(st.st_gid);
+  return facts;
 }
 
-bool beginsWithWave(const std::string& name) {
+bool nameFits(const std::string& path) {
+  return path.size() - folderLength(path) <= NAME_MAX;
+}
+
+bool readStart(const std::string& name, std::span<std::uint8_t> start) {
   const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
-  std::uint8_t start[12] = {};
-  const bool read12 = readFully(fd, start, sizeof start) == 12;
-  close(fd);
-  return read12 && std::memcmp(start, "RIFF", 4) == 0 && std::memcmp(start + 8, "WAVE", 4) == 0;
+  const bool read =
+      readFully(fd, start.data(), start.size()) == static_cast<long long>(start.size());
+  ::close(fd);
+  return read;
 }
 
-// Makes the new file beside the target; it takes the permission bits (and,
-// for root, the owner) of the file it will replace.
-bool createPartial(OutputFile& output, const struct stat* replaced) {
-  const std::string folder = folderOf(output.target);
-  const std::string base = output.target.substr(folder.size());
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string tag =
-        ".korvane-" + std::to_string(getpid()) + "-" + std::to_string(gPartials.next()) + ".part";
-    const std::string name =
-        folder + (base.size() + tag.size() < NAME_MAX ? "." + base + tag : tag);
-    output.handle = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (output.handle < 0 && errno == EEXIST) continue;
-    if (output.handle < 0) return false;
-    output.partial = name;
-    output.partialSlot = gPartials.add(name);
-    output.mode = OutputMode::replace;
-    if (replaced != nullptr) {
-      if (fchmod(fdOf(output.handle), replaced->st_mode & 07777) != 0) {
-        // the new file keeps the usual bits
-      }
-      if (geteuid() == 0 && fchown(fdOf(output.handle), replaced->st_uid, replaced->st_gid) != 0) {
-        // nor can every file system take an owner
-      }
+std::intptr_t openToWrite(const std::string& name) {
+  return open(name.c_str(), O_WRONLY | O_CLOEXEC);
+}
+
+FileIdentity identityOf(std::intptr_t handle) {
+  struct stat st {};
+  return fstat(fdOf(handle), &st) == 0 ? identityOfStat(st) : FileIdentity{};
+}
+
+Made makeNew(const std::string& path, const NameFacts* like, std::intptr_t& handle) {
+  handle = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (handle < 0) return errno == EEXIST ? Made::exists : Made::failed;
+  if (like != nullptr) {
+    if (fchmod(fdOf(handle), static_cast<mode_t>(like->mode)) != 0) {
+      // the new file keeps the usual bits
     }
-    return true;
+    if (geteuid() == 0 && fchown(fdOf(handle), like->owner, like->group) != 0) {
+      // nor can every file system take an owner
+    }
   }
-  return false;
+  return Made::made;
 }
 
-bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
+bool writeAll(std::intptr_t handle, std::span<const std::uint8_t> bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
+    const ssize_t put = write(fdOf(handle), bytes.data() + done, bytes.size() - done);
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) return false;
     done += static_cast<std::size_t>(put);
@@ -246,97 +251,39 @@ bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
   return true;
 }
 
-CreateResult openDirect(const std::string& name, const FileIdentity& input, OutputFile& output) {
-  output.handle = open(name.c_str(), O_WRONLY | O_CLOEXEC);
-  if (output.handle < 0) return CreateResult::failed;
-  struct stat st {};
-  const bool known = fstat(fdOf(output.handle), &st) == 0;
-  if (!known || sameFile(identityOf(st), input)) {
-    discardOutput(output);
-    return known ? CreateResult::isInput : CreateResult::failed;
-  }
-  output.mode = OutputMode::direct;
-  return CreateResult::created;
+bool truncate(std::intptr_t handle) {
+  return ftruncate(fdOf(handle), 0) == 0 && lseek(fdOf(handle), 0, SEEK_SET) == 0;
 }
 
-}  // namespace
-
-CreateResult createOutput(const std::string& name, const FileIdentity& input, bool refuseWave,
-                          OutputFile& output) {
-  output = OutputFile{};
-  output.name = name;
-  struct stat st {};
-  const bool exists = stat(name.c_str(), &st) == 0;
-  if (exists && sameFile(identityOf(st), input)) return CreateResult::isInput;
-  if (exists && !S_ISREG(st.st_mode)) return openDirect(name, input, output);
-  if (exists && refuseWave && beginsWithWave(name)) return CreateResult::isWave;
-  output.target = resolveLinks(name);
-  int writable = -1;  // an existing file is opened, not changed, to learn it may be written
-  if (exists) {
-    writable = open(name.c_str(), O_WRONLY | O_CLOEXEC);
-    if (writable < 0) return CreateResult::failed;
-  } else if (nameTooLong(output.target)) {
-    return CreateResult::failed;
-  }
-  if (createPartial(output, exists ? &st : nullptr)) {
-    if (writable >= 0) close(writable);
-    return CreateResult::created;
-  }
-  if (writable < 0) return CreateResult::failed;
-  output.handle = writable;
-  output.mode = OutputMode::inPlace;
-  return CreateResult::created;
+bool close(std::intptr_t handle) {
+  return ::close(fdOf(handle)) == 0;
 }
 
-namespace {
-
-// Drops an output whose writing failed: a rewrite in place is removed.
-void failOutput(OutputFile& output) {
-  if (output.mode == OutputMode::inPlace) unlink(output.target.c_str());
-  discardOutput(output);
+bool replace(const std::string& from, const std::string& to) {
+  return rename(from.c_str(), to.c_str()) == 0;
 }
 
-}  // namespace
-
-bool writeOutputPiece(OutputFile& output, std::span<const std::uint8_t> bytes) {
-  bool ok = output.started || output.mode != OutputMode::inPlace ||
-            ftruncate(fdOf(output.handle), 0) == 0;
-  output.started = true;
-  ok = ok && writeAll(fdOf(output.handle), bytes);
-  if (!ok) failOutput(output);
-  return ok;
+void remove(const std::string& path) {
+  unlink(path.c_str());
 }
 
-bool finishOutput(OutputFile& output) {
-  const int fd = fdOf(output.handle);
-  output.handle = -1;
-  bool ok = close(fd) == 0;
-  if (ok && output.mode == OutputMode::replace) {
-    ok = rename(output.partial.c_str(), output.target.c_str()) == 0;
-    if (ok) {
-      gPartials.release(output.partialSlot);
-      output.partialSlot = -1;
-      output.partial.clear();
-    }
-  }
-  if (!ok) failOutput(output);
-  return ok;
+std::size_t folderLength(const std::string& path) {
+  return folderOf(path).size();
 }
 
-bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes) {
-  return writeOutputPiece(output, bytes) && finishOutput(output);
+std::size_t longestName() {
+  return NAME_MAX;
 }
 
-void discardOutput(OutputFile& output) {
-  if (output.handle >= 0) close(fdOf(output.handle));
-  output.handle = -1;
-  if (!output.partial.empty()) {
-    unlink(output.partial.c_str());
-    gPartials.release(output.partialSlot);
-    output.partialSlot = -1;
-    output.partial.clear();
-  }
+unsigned long processNumber() {
+  return static_cast<unsigned long>(getpid());
 }
+
+void removeNow(const char* path) {
+  unlink(path);
+}
+
+}  // namespace os
 
 void removePartialOutputsOnInterrupt() {
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/partials.h"
+#include "platform/os.h"
 #include "platform/platform.h"
 
 namespace korvane {
@@ -58,10 +58,6 @@ FileIdentity identityOf(HANDLE file) {
           (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow, true};
 }
 
-bool sameFile(const FileIdentity& a, const FileIdentity& b) {
-  return a.known && b.known && a.device == b.device && a.inode == b.inode;
-}
-
 // Reads until count bytes arrived or the file ended; false on an error.
 bool readFully(HANDLE file, std::uint8_t* to, std::size_t count, std::size_t& done) {
   done = 0;
@@ -78,28 +74,9 @@ bool readFully(HANDLE file, std::uint8_t* to, std::size_t count, std::size_t& do
   return true;
 }
 
-bool writeAll(HANDLE file, std::span<const std::uint8_t> bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const std::size_t left = bytes.size() - done;
-    const DWORD ask = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
-    DWORD put = 0;
-    if (!WriteFile(file, bytes.data() + done, ask, &put, nullptr) || put == 0) return false;
-    done += put;
-  }
-  return true;
-}
-
-PartialFiles<wchar_t> gPartials;
-
 BOOL WINAPI removePartials(DWORD) {
-  gPartials.removeAll([](const auto* path) { DeleteFileW(path); });
+  removeUnfinishedOutputs();
   return FALSE;  // and let the default handler end the program
-}
-
-std::size_t folderLength(const std::wstring& path) {
-  const std::size_t slash = path.find_last_of(L"/\\");
-  return slash == std::wstring::npos ? 0 : slash + 1;
 }
 
 // The file a name ends at, through links: the final path of the open file.
@@ -109,38 +86,6 @@ std::wstring finalPath(HANDLE file, const std::wstring& name) {
                                                  FILE_NAME_NORMALIZED);
   if (length == 0 || length >= path.size()) return name;
   return std::wstring(path.data(), length);
-}
-
-bool beginsWithWave(const std::wstring& name) {
-  const HANDLE file =
-      CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  std::uint8_t start[12] = {};
-  std::size_t got = 0;
-  const bool read12 = readFully(file, start, sizeof start, got) && got == 12;
-  CloseHandle(file);
-  return read12 && std::memcmp(start, "RIFF", 4) == 0 && std::memcmp(start + 8, "WAVE", 4) == 0;
-}
-
-// Makes the new file beside the target.
-bool createPartial(OutputFile& output, const std::wstring& target) {
-  const std::wstring folder = target.substr(0, folderLength(target));
-  const std::wstring base = target.substr(folder.size());
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::wstring tag = L".korvane-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                             std::to_wstring(gPartials.next()) + L".part";
-    const std::wstring name = folder + (base.size() + tag.size() < 255 ? L"." + base + tag : tag);
-    const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
-    if (file == INVALID_HANDLE_VALUE) return false;
-    output.handle = valueOf(file);
-    output.partial = narrow(name.c_str());
-    output.partialSlot = gPartials.add(name);
-    output.mode = OutputMode::replace;
-    return true;
-  }
-  return false;
 }
 
 // Maps a file on disk whole; where that fails it is read at its length.
@@ -236,95 +181,112 @@ bool loadInput(InputFile& input, LoadedInput& loaded) {
   return ok;
 }
 
-CreateResult createOutput(const std::string& name, const FileIdentity& input, bool refuseWave,
-                          OutputFile& output) {
-  output = OutputFile{};
-  output.name = name;
+namespace os {
+
+NameFacts lookAt(const std::string& name) {
+  NameFacts facts;
   const std::wstring wideName = wide(name);
-  // What the name is: opened to be looked at only, whatever this user may do with it.
+  // Opened to be looked at only, whatever this user may do with it.
   const HANDLE look = CreateFileW(wideName.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (look == INVALID_HANDLE_VALUE) {
-    if (GetLastError() != ERROR_FILE_NOT_FOUND) return CreateResult::failed;
-    output.target = name;
-    return createPartial(output, wideName) ? CreateResult::created : CreateResult::failed;
+    facts.failed = GetLastError() != ERROR_FILE_NOT_FOUND;
+    facts.target = name;
+    return facts;
   }
-  const bool isInput = sameFile(identityOf(look), input);
-  const bool onDisk = GetFileType(look) == FILE_TYPE_DISK;
-  const std::wstring target = onDisk ? finalPath(look, wideName) : wideName;
+  facts.exists = true;
+  facts.identity = korvane::identityOf(look);
+  facts.regular = GetFileType(look) == FILE_TYPE_DISK;
+  facts.target = facts.regular ? narrow(finalPath(look, wideName).c_str()) : name;
   CloseHandle(look);
-  if (isInput) return CreateResult::isInput;
-  if (onDisk && refuseWave && beginsWithWave(wideName)) return CreateResult::isWave;
-  // Opened for writing, not changed, to learn that it may be written.
-  const HANDLE writable = CreateFileW(wideName.c_str(), GENERIC_WRITE, kShareAll, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (writable == INVALID_HANDLE_VALUE) return CreateResult::failed;
-  if (!onDisk) {
-    output.handle = valueOf(writable);
-    output.mode = OutputMode::direct;
-    return CreateResult::created;
+  return facts;
+}
+
+bool nameFits(const std::string& path) {
+  return wide(path.substr(folderLength(path))).size() <= longestName();
+}
+
+bool readStart(const std::string& name, std::span<std::uint8_t> start) {
+  const HANDLE file =
+      CreateFileW(wide(name).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  std::size_t got = 0;
+  const bool read = readFully(file, start.data(), start.size(), got) && got == start.size();
+  CloseHandle(file);
+  return read;
+}
+
+std::intptr_t openToWrite(const std::string& name) {
+  const HANDLE file = CreateFileW(wide(name).c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file == INVALID_HANDLE_VALUE ? kNoHandle : valueOf(file);
+}
+
+FileIdentity identityOf(std::intptr_t handle) {
+  return korvane::identityOf(handleOf(handle));
+}
+
+Made makeNew(const std::string& path, const NameFacts*, std::intptr_t& handle) {
+  const HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return GetLastError() == ERROR_FILE_EXISTS ? Made::exists : Made::failed;
   }
-  output.target = narrow(target.c_str());
-  if (createPartial(output, target)) {
-    CloseHandle(writable);
-    return CreateResult::created;
-  }
-  output.handle = valueOf(writable);
-  output.mode = OutputMode::inPlace;
-  return CreateResult::created;
+  handle = valueOf(file);
+  return Made::made;
 }
 
-namespace {
-
-// Drops an output whose writing failed: a rewrite in place is removed.
-void failOutput(OutputFile& output) {
-  if (output.mode == OutputMode::inPlace) DeleteFileW(wide(output.target).c_str());
-  discardOutput(output);
-}
-
-}  // namespace
-
-bool writeOutputPiece(OutputFile& output, std::span<const std::uint8_t> bytes) {
-  const HANDLE file = handleOf(output.handle);
-  bool ok = output.started || output.mode != OutputMode::inPlace ||
-            (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(file));
-  output.started = true;
-  ok = ok && writeAll(file, bytes);
-  if (!ok) failOutput(output);
-  return ok;
-}
-
-bool finishOutput(OutputFile& output) {
-  const HANDLE file = handleOf(output.handle);
-  output.handle = -1;
-  bool ok = CloseHandle(file) != 0;
-  if (ok && output.mode == OutputMode::replace) {
-    ok = MoveFileExW(wide(output.partial).c_str(), wide(output.target).c_str(),
-                     MOVEFILE_REPLACE_EXISTING) != 0;
-    if (ok) {
-      gPartials.release(output.partialSlot);
-      output.partialSlot = -1;
-      output.partial.clear();
+bool writeAll(std::intptr_t handle, std::span<const std::uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const std::size_t left = bytes.size() - done;
+    const DWORD ask = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
+    DWORD put = 0;
+    if (!WriteFile(handleOf(handle), bytes.data() + done, ask, &put, nullptr) || put == 0) {
+      return false;
     }
+    done += put;
   }
-  if (!ok) failOutput(output);
-  return ok;
+  return true;
 }
 
-bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes) {
-  return writeOutputPiece(output, bytes) && finishOutput(output);
+bool truncate(std::intptr_t handle) {
+  const HANDLE file = handleOf(handle);
+  return SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(file);
 }
 
-void discardOutput(OutputFile& output) {
-  if (output.handle != -1) CloseHandle(handleOf(output.handle));
-  output.handle = -1;
-  if (!output.partial.empty()) {
-    DeleteFileW(wide(output.partial).c_str());
-    gPartials.release(output.partialSlot);
-    output.partialSlot = -1;
-    output.partial.clear();
-  }
+bool close(std::intptr_t handle) {
+  return CloseHandle(handleOf(handle)) != 0;
 }
+
+bool replace(const std::string& from, const std::string& to) {
+  return MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+void remove(const std::string& path) {
+  DeleteFileW(wide(path).c_str());
+}
+
+std::size_t folderLength(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? 0 : slash + 1;
+}
+
+std::size_t longestName() {
+  return 255;
+}
+
+unsigned long processNumber() {
+  return GetCurrentProcessId();
+}
+
+void removeNow(const char* path) {
+  // The handler runs on a thread of its own, but allocates nothing all the same.
+  static wchar_t name[32768];
+  if (MultiByteToWideChar(CP_UTF8, 0, path, -1, name, 32768) > 0) DeleteFileW(name);
+}
+
+}  // namespace os
 
 void removePartialOutputsOnInterrupt() {
   SetConsoleCtrlHandler(removePartials, TRUE);

@@ -59,8 +59,6 @@ inline constexpr unsigned kMaxBeam = 1024;
 inline constexpr int kDefaultSearchLevel = 5;
 inline constexpr int kMaxSearchLevel = 9;
 
-using SearchLevels = std::array<SearchLevel, kMaxSearchLevel + 1>;
-
 constexpr SearchLevel lookahead(unsigned depth, unsigned width, unsigned commit,
                                 unsigned budget = 100) {
   return {.depth = depth, .width = width, .commit = commit, .budget = budget};
@@ -78,70 +76,47 @@ constexpr SearchLevel both(SearchLevel look, unsigned beam, unsigned spread, uns
   return look;
 }
 
+// The settings of every level, by code width: 4, 3 and 2 bits, and WFM.
+struct LevelRow {
+  SearchLevel adpcm4;
+  SearchLevel adpcm3;
+  SearchLevel adpcm2;
+  SearchLevel wfm;
+};
+
 // Level 0 is the greedy encoder; higher levels search wider and run slower.
 // Chosen by measured gain and speed on recorded voice prompts at 8 and 16 kHz
 // and on the bundled recording (bench/search.sh, korvane_search_quality): for
 // the 4- and 2-bit codes and WFM the lookahead is the faster at every gain it
 // reaches on band-limited speech; the beam gains more on full-band
-// recordings, so the top levels run both.
-inline constexpr SearchLevels kAdpcm4Levels = {{
+// recordings, so the top levels run both. The 3- and 2-bit codes and WFM
+// adapt slower: deeper and narrower. For the 3-bit code the beam does better
+// than the lookahead from the default on (most at 16 kHz), up to the top
+// level, which runs both.
+inline constexpr LevelRow kSearchLevels[kMaxSearchLevel + 1] = {
     {},
-    lookahead(6, 1, 5),
-    lookahead(4, 5, 2),
-    lookahead(5, 5, 3),
-    lookahead(5, 5, 2),
-    lookahead(6, 4, 2),
-    lookahead(6, 5, 2, 300),
-    lookahead(8, 5, 2, 300),
-    lookahead(9, 5, 2, 300),
-    both(lookahead(9, 4, 2, 300), 128, 2, 5),
-}};
-// The 3- and 2-bit codes and WFM adapt slower: deeper and narrower.
-inline constexpr SearchLevels kAdpcm2Levels = {{
-    {},
-    lookahead(5, 16, 3),
-    lookahead(6, 16, 3),
-    lookahead(8, 3, 3),
-    lookahead(8, 3, 2),
-    lookahead(10, 2, 3),
-    lookahead(12, 2, 3),
-    both(lookahead(12, 2, 3), 10, 1, 4),
-    both(lookahead(12, 2, 3), 24, 1, 4),
-    both(lookahead(12, 2, 3), 128, 2, 5),
-}};
-// A table with the levels from `first` on replaced.
-template <class... Settings>
-constexpr SearchLevels withLevels(SearchLevels levels, std::size_t first, Settings... settings) {
-  ((levels[first++] = settings), ...);
-  return levels;
-}
-// The 3-bit code: the beam does better than the lookahead from the default
-// on (most at 16 kHz), up to the top level, which runs both.
-inline constexpr SearchLevels kAdpcm3Levels =
-    withLevels(kAdpcm2Levels, 5, beam(16, 1, 3), beam(24, 1, 3), beam(32, 1, 3), beam(64, 1, 3));
-inline constexpr SearchLevels kWfmLevels = {{
-    {},
-    lookahead(6, 2, 2),
-    lookahead(8, 2, 3),
-    lookahead(8, 2, 2),
-    lookahead(10, 2, 3),
-    lookahead(20, 2, 10, 15),
-    lookahead(20, 2, 6, 15),
-    both(lookahead(20, 2, 6, 15), 10, 1, 4),
-    both(lookahead(20, 2, 6, 15), 24, 1, 4),
-    both(lookahead(20, 2, 6, 15), 128, 2, 5),
-}};
+    {lookahead(6, 1, 5), lookahead(5, 16, 3), lookahead(5, 16, 3), lookahead(6, 2, 2)},
+    {lookahead(4, 5, 2), lookahead(6, 16, 3), lookahead(6, 16, 3), lookahead(8, 2, 3)},
+    {lookahead(5, 5, 3), lookahead(8, 3, 3), lookahead(8, 3, 3), lookahead(8, 2, 2)},
+    {lookahead(5, 5, 2), lookahead(8, 3, 2), lookahead(8, 3, 2), lookahead(10, 2, 3)},
+    {lookahead(6, 4, 2), beam(16, 1, 3), lookahead(10, 2, 3), lookahead(20, 2, 10, 15)},
+    {lookahead(6, 5, 2, 300), beam(24, 1, 3), lookahead(12, 2, 3), lookahead(20, 2, 6, 15)},
+    {lookahead(8, 5, 2, 300), beam(32, 1, 3), both(lookahead(12, 2, 3), 10, 1, 4),
+     both(lookahead(20, 2, 6, 15), 10, 1, 4)},
+    {lookahead(9, 5, 2, 300), beam(64, 1, 3), both(lookahead(12, 2, 3), 24, 1, 4),
+     both(lookahead(20, 2, 6, 15), 24, 1, 4)},
+    {both(lookahead(9, 4, 2, 300), 128, 2, 5), both(lookahead(12, 2, 3), 128, 2, 5),
+     both(lookahead(12, 2, 3), 128, 2, 5), both(lookahead(20, 2, 6, 15), 128, 2, 5)},
+};
 
-// The settings of a level (clamped to 0..kMaxSearchLevel) for the table of
-// a code width: 4, 3, 2 or 1 (WFM) bits.
+// The settings of a level (clamped to 0..kMaxSearchLevel) for a code width:
+// 4, 3, 2 or 1 (WFM) bits.
 [[nodiscard]] constexpr const SearchLevel& searchLevelOf(unsigned bits, int level) {
-  const SearchLevels& levels = bits == 4   ? kAdpcm4Levels
-                               : bits == 3 ? kAdpcm3Levels
-                               : bits == 2 ? kAdpcm2Levels
-                                           : kWfmLevels;
-  return levels[static_cast<std::size_t>(level < 0                 ? 0
-                                         : level > kMaxSearchLevel ? kMaxSearchLevel
-                                                                   : level)];
+  const LevelRow& row =
+      kSearchLevels[static_cast<std::size_t>(level < 0                 ? 0
+                                             : level > kMaxSearchLevel ? kMaxSearchLevel
+                                                                       : level)];
+  return bits == 4 ? row.adpcm4 : bits == 3 ? row.adpcm3 : bits == 2 ? row.adpcm2 : row.wfm;
 }
 
 // Payload coders with the greedy coders' contract (coders/greedy.h), for an

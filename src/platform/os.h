@@ -1,0 +1,80 @@
+// The operating system's calls the output rules are written with
+// (outputs.cpp): one implementation per platform (posix.cpp, windows.cpp),
+// which hold the calls and nothing of the rules. Names are UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace korvane::os {
+
+inline constexpr std::intptr_t kNoHandle = -1;
+
+// What a name leads to now, through any links.
+struct NameFacts {
+  bool exists = false;
+  bool failed = false;       // it could not be looked at (not for a name that does not exist)
+  bool regular = false;      // a file on disk, not a device, pipe or folder
+  FileIdentity identity;     // of the file it leads to
+  std::string target;        // the file it ends at, links resolved
+  std::uint32_t mode = 0;    // permission bits, where the platform has them
+  std::uint32_t owner = 0;   // and the owner
+  std::uint32_t group = 0;
+};
+
+[[nodiscard]] NameFacts lookAt(const std::string& name);
+
+// Whether a file of this name can be made in its folder (its last part is
+// not too long).
+[[nodiscard]] bool nameFits(const std::string& path);
+
+// The first bytes of a file; false when it has fewer or cannot be read.
+[[nodiscard]] bool readStart(const std::string& name, std::span<std::uint8_t> start);
+
+// An existing file opened for writing, unchanged; kNoHandle when it cannot be.
+[[nodiscard]] std::intptr_t openToWrite(const std::string& name);
+
+[[nodiscard]] FileIdentity identityOf(std::intptr_t handle);
+
+enum class Made : std::uint8_t { made, exists, failed };
+
+// A new file, only where no file of that name exists; it takes the
+// permission bits (and where it may, the owner) of like.
+[[nodiscard]] Made makeNew(const std::string& path, const NameFacts* like, std::intptr_t& handle);
+
+[[nodiscard]] bool writeAll(std::intptr_t handle, std::span<const std::uint8_t> bytes);
+
+// Cuts the file to nothing and writes from its start again.
+[[nodiscard]] bool truncate(std::intptr_t handle);
+
+[[nodiscard]] bool close(std::intptr_t handle);
+
+// Moves from over to, replacing what is there.
+[[nodiscard]] bool replace(const std::string& from, const std::string& to);
+
+void remove(const std::string& path);
+
+// Where the folder of a path ends ('/' and, on Windows, '\' separate).
+[[nodiscard]] std::size_t folderLength(const std::string& path);
+
+// The longest file name the file system takes.
+[[nodiscard]] std::size_t longestName();
+
+// This process's number, for the names of new files.
+[[nodiscard]] unsigned long processNumber();
+
+// Removes a file from an interrupt handler: allocates nothing.
+void removeNow(const char* path);
+
+}  // namespace korvane::os
+
+namespace korvane {
+
+// For the interrupt handlers: removes the new file of every unfinished
+// output (outputs.cpp), through os::removeNow.
+void removeUnfinishedOutputs();
+
+}  // namespace korvane
