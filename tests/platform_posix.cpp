@@ -58,12 +58,16 @@ RunResult runProgram(const std::vector<std::string>& args, const RunOptions& opt
     }
     std::vector<char*> argv;
     std::string program = KORVANE_BINARY;
+#ifdef KORVANE_EMULATOR
+    std::string emulator = KORVANE_EMULATOR;
+    argv.push_back(emulator.data());
+#endif
     argv.push_back(program.data());
     std::vector<std::string> copies(args);
     for (auto& a : copies)
       argv.push_back(a.data());
     argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
   }
   close(outPipe[1]);
@@ -121,6 +125,9 @@ TerminalRun runOnTerminal() {
     const int slave = open(slaveName.c_str(), O_RDWR);
     dup2(slave, STDIN_FILENO);
     dup2(slave, STDOUT_FILENO);
+#ifdef KORVANE_EMULATOR
+    execl(KORVANE_EMULATOR, KORVANE_EMULATOR, KORVANE_BINARY, static_cast<char*>(nullptr));
+#endif
     execl(KORVANE_BINARY, KORVANE_BINARY, static_cast<char*>(nullptr));
     _exit(127);
   }

@@ -81,6 +81,14 @@ struct Platform {
 
 extern const Platform kPlatform;
 
+// Whether the program runs under the sanitizers, whose runtime holds file
+// descriptors of its own.
+#ifdef KORVANE_SANITIZED
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 // The numbers of the signals a run may be stopped with (0 where there are none).
 struct Signals {
   int interrupt;
@@ -101,6 +109,13 @@ struct TerminalRun {
 };
 
 TerminalRun runOnTerminal();
+
+// The program as a shell command runs it (through the emulator of a cross build).
+inline const std::string kProgramCommand =
+#ifdef KORVANE_EMULATOR
+    std::string(KORVANE_EMULATOR) + " " +
+#endif
+    KORVANE_BINARY;
 
 // Runs the built program with stdin from the null device; a child ended by a signal
 // has exit code 128 + the signal.

@@ -48,7 +48,8 @@ void expectSameLanes(const VectorKernels& path, const VectorKernels& twin) {
     for (const std::size_t length : {16u, 48u, 160u, 1024u}) {
       const std::size_t stride = length + 16 * static_cast<std::size_t>(uniform(0, 3));
       const std::vector<std::int32_t> x =
-          test::signalOf(kind, kLaneCount * stride, static_cast<std::uint32_t>(length + kind));
+          test::signalOf(kind, kLaneCount * stride,
+                         static_cast<std::uint32_t>(length) + static_cast<std::uint32_t>(kind));
       LaneRun run{x.data(),   length,  stride,  {},      {},     nullptr,
                   length + 3, nullptr, nullptr, nullptr, nullptr};
       for (std::size_t slot = 0; slot < 4; ++slot) {

@@ -20,7 +20,7 @@ using Player = void (*)(DecodeCursor& cursor, std::span<std::int16_t> out);
 template <unsigned Bits>
 void playAdpcm(DecodeCursor& c, std::span<std::int16_t> out) {
   constexpr CodeLayout kLayout = kAdpcmCodes<Bits>;
-  std::array<std::uint8_t, kCodePiece> codes;
+  std::array<std::uint8_t, kCodePiece> codes{};  // cleared: GCC cannot see unpackCodes fill it
   const std::span<std::uint8_t> piece = std::span(codes).first(out.size());
   unpackCodes<kLayout>(c.payload + packedBytes(kLayout, c.decoded), piece);
   AdpcmState state = c.adpcm;

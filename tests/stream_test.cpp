@@ -1,3 +1,5 @@
+// The stream header, the seed sample and the PCM payloads: worked bytes,
+// lengths at every packing boundary, and every byte of a buffer written.
 #include <gtest/gtest.h>
 
 #include "convert/convert.h"
