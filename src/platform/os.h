@@ -16,12 +16,12 @@ inline constexpr std::intptr_t kNoHandle = -1;
 // What a name leads to now, through any links.
 struct NameFacts {
   bool exists = false;
-  bool failed = false;       // it could not be looked at (not for a name that does not exist)
-  bool regular = false;      // a file on disk, not a device, pipe or folder
-  FileIdentity identity;     // of the file it leads to
-  std::string target;        // the file it ends at, links resolved
-  std::uint32_t mode = 0;    // permission bits, where the platform has them
-  std::uint32_t owner = 0;   // and the owner
+  bool failed = false;      // it could not be looked at (not for a name that does not exist)
+  bool regular = false;     // a file on disk, not a device, pipe or folder
+  FileIdentity identity;    // of the file it leads to
+  std::string target;       // the file it ends at, links resolved
+  std::uint32_t mode = 0;   // permission bits, where the platform has them
+  std::uint32_t owner = 0;  // and the owner
   std::uint32_t group = 0;
 };
 

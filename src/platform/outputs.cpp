@@ -30,8 +30,9 @@ bool makePartial(OutputFile& output, const os::NameFacts* replaced) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string tag = ".korvane-" + std::to_string(os::processNumber()) + "-" +
                             std::to_string(gPartials.next()) + ".part";
-    const std::string name = output.target.substr(0, folder) +
-                             (base.size() + tag.size() < os::longestName() ? "." + base + tag : tag);
+    const std::string name =
+        output.target.substr(0, folder) +
+        (base.size() + tag.size() < os::longestName() ? "." + base + tag : tag);
     std::intptr_t handle = os::kNoHandle;
     const os::Made made = os::makeNew(name, replaced, handle);
     if (made == os::Made::exists) continue;
@@ -80,7 +81,8 @@ CreateResult createOutput(const std::string& name, const FileIdentity& input, bo
   if (facts.exists && !facts.regular) return openDirect(name, input, output);
   if (facts.exists && refuseWave && beginsWithWave(name)) return CreateResult::isWave;
   output.target = facts.target;
-  std::intptr_t writable = os::kNoHandle;  // an existing file is opened, not changed, to learn it may be written
+  std::intptr_t writable =
+      os::kNoHandle;  // an existing file is opened, not changed, to learn it may be written
   if (facts.exists) {
     writable = os::openToWrite(name);
     if (writable == os::kNoHandle) return CreateResult::failed;
