@@ -29,15 +29,16 @@ std::vector<std::uint8_t> speechWave(double seconds) {
   korvane::WaveInfo wave;
   if (korvane::readWaveInfo(file, wave) != korvane::WaveError::none) std::abort();
   const std::size_t want = static_cast<std::size_t>(seconds * 16000);
-  std::vector<std::uint8_t> out(file.begin(), file.begin() + (wave.dataStart - file.data()));
-  const std::uint8_t* data = wave.dataStart;
+  const auto start = static_cast<std::ptrdiff_t>(wave.dataStart);
+  std::vector<std::uint8_t> out(file.begin(), file.begin() + start);
+  const std::uint8_t* data = file.data() + start;
   for (std::size_t i = 0; i < want; ++i) {
     const std::size_t k = i % wave.sampleCount;
     out.push_back(data[2 * k]);
     out.push_back(data[2 * k + 1]);
   }
   const auto dataBytes = static_cast<std::uint32_t>(2 * want);
-  const std::size_t sizeAt = static_cast<std::size_t>(wave.dataStart - file.data()) - 4;
+  const std::size_t sizeAt = static_cast<std::size_t>(wave.dataStart) - 4;
   for (std::size_t b = 0; b < 4; ++b)
     out[sizeAt + b] = static_cast<std::uint8_t>(dataBytes >> (8 * b));
   return out;
@@ -96,7 +97,7 @@ void readAll(benchmark::State& state, int which) {
 // what a straightforward C encoder of the same arithmetic costs.
 void bareIma(benchmark::State& state, int which) {
   const korvane::WaveInfo wave = waveOf(input(which));
-  const auto* samples = reinterpret_cast<const std::int16_t*>(wave.dataStart);
+  const auto* samples = reinterpret_cast<const std::int16_t*>(wave.file.memory + wave.dataStart);
   std::vector<std::uint8_t> out(wave.sampleCount / 2 + 1);
   static constexpr int kIndex[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
   for (auto _ : state) {

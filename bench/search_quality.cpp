@@ -130,7 +130,9 @@ int main(int argc, char** argv) {
         const std::int32_t seed = korvane::nextSample(wave);
         const std::size_t payload =
             korvane::kStreamHeaderBytes + korvane::factsOf(formats[f]).seedBytes;
-        searches[f](wave, seed, std::span(stream).subspan(payload), settings, nullptr);
+        std::span<std::uint8_t> all(stream);
+        const korvane::ByteSink sink = korvane::memorySink(all);
+        searches[f](wave, seed, {&sink, payload}, settings, nullptr);
         spent[f] += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         gain[f] += snrOf(stream, recordings[i].wave) - greedy[i][f];
       }

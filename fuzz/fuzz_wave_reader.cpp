@@ -2,6 +2,7 @@
 // describe samples that lie inside the input, and every one of them is read;
 // a file the tolerant reader accepts is mixed and, when short, prepared as
 // --rate would prepare it.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -19,44 +20,62 @@ int readExactly(std::span<const std::uint8_t> file) {
   if (korvane::readWaveInfo(file, wave) != korvane::WaveError::none) return 0;
   const std::uint64_t bytes =
       std::uint64_t{wave.sampleCount} * korvane::containerBytes(wave.bitsPerSample);
-  if (wave.sampleCount == 0 || wave.dataStart < file.data() ||
-      bytes > static_cast<std::uint64_t>(file.data() + file.size() - wave.dataStart)) {
+  if (wave.sampleCount == 0 || wave.dataStart > file.size() ||
+      bytes > file.size() - wave.dataStart) {
     std::abort();
   }
+  // The same file read on demand, as a file is: the same record and samples.
+  const korvane::ByteSource onDemand{
+      nullptr, file.size(), &file,
+      [](const void* context, std::uint64_t offset, std::span<std::uint8_t> out) {
+        const auto& f = *static_cast<const std::span<const std::uint8_t>*>(context);
+        std::copy_n(f.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
+        return true;
+      }};
+  korvane::WaveInfo read;
+  if (korvane::readWaveInfo(onDemand, read) != korvane::WaveError::none ||
+      read.sampleCount != wave.sampleCount || read.dataStart != wave.dataStart) {
+    std::abort();
+  }
+  korvane::SampleReader reader(read);
   std::int64_t sum = 0;
-  for (std::uint32_t i = 0; i < wave.sampleCount; ++i)
-    sum += korvane::nextSample(wave);
+  for (std::uint32_t i = 0; i < wave.sampleCount; ++i) {
+    const std::int32_t sample = korvane::nextSample(wave);
+    if (reader.next() != sample) std::abort();
+    sum += sample;
+  }
   if (wave.cursor != wave.dataStart + bytes) std::abort();
   return sum == 0x7FFFFFFFFFFFFFFF;  // keeps the reads from being optimised away
 }
 
 int readTolerantly(std::span<const std::uint8_t> file) {
   korvane::AnyWave wave;
-  if (korvane::readAnyWave(file, wave) != korvane::WaveError::none) return 0;
-  const std::uint64_t bytes = wave.frames * wave.channels * wave.containerBytes;
-  if (wave.frames == 0 || wave.data < file.data() ||
-      bytes > static_cast<std::uint64_t>(file.data() + file.size() - wave.data)) {
+  if (korvane::readAnyWave(korvane::memorySource(file), wave) != korvane::WaveError::none) return 0;
+  const std::uint64_t bytes = wave.frames * korvane::frameBytes(wave);
+  if (wave.frames == 0 || wave.dataStart > file.size() || bytes > file.size() - wave.dataStart) {
     std::abort();
   }
-  std::vector<float> mono(static_cast<std::size_t>(wave.frames));
-  korvane::mixToMono(wave, mono);
+  std::vector<float> mono(static_cast<std::size_t>(std::min<std::uint64_t>(wave.frames, 1 << 16)));
+  std::vector<std::uint8_t> scratch;
+  if (!korvane::readMono(wave, -3, mono, scratch)) std::abort();
   // Preparing costs in proportion to the input, the output and the filter
   // (some hundred taps a sample, and a table of them to build): keep runs
   // short, and resample only some short inputs between rates whose table is
   // small (whole multiples of 8 kHz), reading and levelling everything else.
   const std::uint32_t rate = wave.sampleRate;
   if (wave.frames > 512) return 0;
-  korvane::Prepared prepared;
-  bool tooLong = false;
   korvane::Preparation how;
   const bool resample = wave.frames <= 64 && file.size() % 16 == 0;  // one input in sixteen
   how.rate = resample && rate % 8000 == 0 && rate <= 48000 ? 8000 : 0;
   how.normalize = file.size() % 2 == 0;
-  if (korvane::prepareInput(file, how, prepared, tooLong) != korvane::WaveError::none) std::abort();
+  korvane::PreparedInput prepared;
+  if (prepared.open(korvane::memorySource(file), how) != korvane::WaveError::none) std::abort();
   korvane::WaveInfo check;
-  if (!tooLong && korvane::readWaveInfo(prepared.wave, check) != korvane::WaveError::none) {
-    std::abort();
-  }
+  if (prepared.tooLong()) return 0;
+  if (korvane::readWaveInfo(prepared.source(), check) != korvane::WaveError::none) std::abort();
+  korvane::SampleReader reader(check);
+  for (std::uint32_t i = 0; i < check.sampleCount; ++i)
+    (void)reader.next();
   return 0;
 }
 

@@ -39,16 +39,27 @@ struct GreedyCoder {
   void (*parts)(const WaveInfo&, std::int32_t, std::span<std::uint8_t>, const PartPlan&);
 };
 
+// A payload in memory, as the coders write it.
+struct InMemory {
+  explicit InMemory(std::span<std::uint8_t> p) : bytes(p), sink(memorySink(bytes)) {}
+  std::span<std::uint8_t> bytes;
+  ByteSink sink;
+  PayloadOut out() const { return {&sink, 0}; }
+};
+
 template <class C>
 constexpr GreedyCoder coderOf() {
-  return {C::kFormat,
-          [](const WaveInfo& w, std::int32_t seed, std::span<std::uint8_t> p) {
-            encodeGreedy<C>(w, C::start(seed), p);
-          },
-          [](const WaveInfo& w, std::int32_t seed, std::span<std::uint8_t> p,
-             const LanePlan& plan) { encodeInLanes<C>(w, C::start(seed), p, plan); },
-          [](const WaveInfo& w, std::int32_t seed, std::span<std::uint8_t> p,
-             const PartPlan& plan) { encodeInParts<C>(w, C::start(seed), p, plan); }};
+  return {
+      C::kFormat,
+      [](const WaveInfo& w, std::int32_t seed, std::span<std::uint8_t> p) {
+        encodeGreedy<C>(w, C::start(seed), InMemory(p).out());
+      },
+      [](const WaveInfo& w, std::int32_t seed, std::span<std::uint8_t> p, const LanePlan& plan) {
+        encodeInLanes<C>(w, C::start(seed), InMemory(p).out(), plan);
+      },
+      [](const WaveInfo& w, std::int32_t seed, std::span<std::uint8_t> p, const PartPlan& plan) {
+        encodeInParts<C>(w, C::start(seed), InMemory(p).out(), plan);
+      }};
 }
 
 const GreedyCoder kGreedyCoders[] = {coderOf<AdpcmCodec<4>>(), coderOf<AdpcmCodec<3>>(),

@@ -49,8 +49,9 @@ Bytes searchedStream(Format format, PayloadSearch search, const SearchLevel& lev
   WaveInfo wave;
   EXPECT_EQ(readWaveInfo(wav, wave), WaveError::none);
   const std::int32_t first = nextSample(wave);
-  search(wave, first, std::span(stream).subspan(kStreamHeaderBytes + factsOf(format).seedBytes),
-         level, nullptr);
+  std::span<std::uint8_t> all(stream);
+  const ByteSink sink = memorySink(all);
+  search(wave, first, {&sink, kStreamHeaderBytes + factsOf(format).seedBytes}, level, nullptr);
   return stream;
 }
 

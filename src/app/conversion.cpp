@@ -19,8 +19,8 @@ namespace {
 
 // What a conversion built: the output bytes and what the report tells of them.
 struct Built {
-  Prepared prepared;    // the input as the encoder reads it, when it was prepared
-  OutputBuffer output;  // an encode's output
+  PreparedInput prepared;  // the input as the encoder reads it, when it is prepared
+  OutputBuffer output;     // an encode's output
   std::uint64_t outputBytes = 0;
   WaveInfo wave;      // of an encode's input
   StreamInfo stream;  // of a decode's input
@@ -44,7 +44,14 @@ void printReport(Console& console, const Conversion& c, const Built& built) {
   Fidelity fidelity;
   bool measured = false;
   DecodeCursor played;
-  if (!decode && openStream(built.output.bytes, played) == DecodeError::none) {
+  // The stream as written: its buffer, or the file it was streamed to.
+  std::span<const std::uint8_t> written = built.output.bytes;
+  LoadedInput reread;
+  InputFile file;
+  if (!decode && written.empty() && openInput(c.outputName, file) && loadInput(file, reread)) {
+    written = reread.bytes();
+  }
+  if (!decode && openStream(written, played) == DecodeError::none) {
     fidelity = measureFidelity(built.wave, played);
     measured = true;
   }
@@ -95,18 +102,62 @@ void printTolerableHint(Console& console, const Tolerable& t) {
   }
 }
 
-// Encodes into out, showing progress on a terminal when a search runs for long.
+// Encodes to sink, showing progress on a terminal when a search runs for long.
 void encodeWithProgress(Console& console, const Conversion& c, const WaveInfo& wave,
-                        std::span<std::uint8_t> out) {
+                        const ByteSink& sink) {
   const int level = c.options.searchLevel;
   const Format format = c.command.format;
   if (!isSearched(format, level) || !console.showProgress) {
-    encodeStreamInto(format, wave, out, level, nullptr, c.options.preparation.threads);
+    (void)encodeStreamTo(format, wave, sink, level, nullptr, c.options.preparation.threads);
     return;
   }
   EncodeProgress progress;
   ProgressDisplay display(console.err, "searching", progress, wave.sampleCount);
-  encodeStreamInto(format, wave, out, level, &progress);
+  (void)encodeStreamTo(format, wave, sink, level, &progress);
+}
+
+// The new file of an output, written at offsets as the coders make the
+// stream; the first failure is kept.
+struct FileSink {
+  OutputFile& output;
+  std::atomic<bool> failed{false};
+
+  static bool write(void* context, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    auto& sink = *static_cast<FileSink*>(context);
+    if (sink.failed.load() || !writeOutputAt(sink.output, offset, bytes)) {
+      sink.failed.store(true);
+      return false;
+    }
+    return true;
+  }
+};
+
+// Encodes the wave and writes the output: a new file is written as the
+// stream is made, in pieces, so no buffer holds the whole output; a file
+// rewritten in place or a device gets the stream whole, once it is built.
+int encodeAndWrite(Console& console, const Conversion& c, const InputBytes& input,
+                   OutputFile& output, Built& built) {
+  built.outputBytes = streamLength(c.command.format, built.wave.sampleCount);
+  bool written = true;
+  if (output.mode == OutputMode::replace) {
+    FileSink file{output};
+    encodeWithProgress(console, c, built.wave, {&file, FileSink::write});
+    written = !file.failed.load();
+  } else {
+    allocateOutput(static_cast<std::size_t>(built.outputBytes), built.output);
+    std::span<std::uint8_t> all = built.output.bytes;
+    encodeWithProgress(console, c, built.wave, memorySink(all));
+  }
+  // A file that shrank or failed while it was read is a read failure, whatever came of it.
+  if (input.failed.load()) return reportFailure(console, Failure::cannotRead, c.inputName);
+  if (built.prepared.clipped() > 0) {
+    say(console, Stream::err, "korvane: %s: %llu samples clipped at full scale\n",
+        c.inputName.c_str(), static_cast<unsigned long long>(built.prepared.clipped()));
+  }
+  written =
+      written && (output.mode == OutputMode::replace ? finishOutput(output)
+                                                     : writeOutput(output, built.output.bytes));
+  return written ? 0 : reportFailure(console, Failure::cannotWrite, c.outputName);
 }
 
 // A decode is written as it is played, a piece at a time: no buffer holds the
@@ -134,19 +185,16 @@ int playAndWrite(Console& console, const Conversion& c, std::span<const std::uin
   return 0;
 }
 
-int build(Console& console, const Conversion& c, std::span<const std::uint8_t> file, Built& built) {
+// Reads the header (through the preparation, where asked) and checks it.
+int build(Console& console, const Conversion& c, const ByteSource& file, Built& built) {
+  ByteSource source = file;
   if (c.options.prepare) {
-    bool tooLong = false;
-    const WaveError error = prepareInput(file, c.options.preparation, built.prepared, tooLong);
+    const WaveError error = built.prepared.open(file, c.options.preparation);
     if (error != WaveError::none) return reportFailure(console, failureOf(error), c.inputName);
-    if (tooLong) return reportFailure(console, Failure::tooLong, c.inputName);
-    if (built.prepared.clipped > 0) {
-      say(console, Stream::err, "korvane: %s: %llu samples clipped at full scale\n",
-          c.inputName.c_str(), static_cast<unsigned long long>(built.prepared.clipped));
-    }
-    file = built.prepared.wave;
+    if (built.prepared.tooLong()) return reportFailure(console, Failure::tooLong, c.inputName);
+    source = built.prepared.source();
   }
-  if (const WaveError error = readWaveInfo(file, built.wave); error != WaveError::none) {
+  if (const WaveError error = readWaveInfo(source, built.wave); error != WaveError::none) {
     const int code = reportFailure(console, failureOf(error), c.inputName);
     printTolerableHint(console, tolerableCause(file));
     return code;
@@ -157,28 +205,27 @@ int build(Console& console, const Conversion& c, std::span<const std::uint8_t> f
         built.wave.sampleRate);
     return code;
   }
-  allocateOutput(static_cast<std::size_t>(streamLength(c.command.format, built.wave.sampleCount)),
-                 built.output);
-  built.outputBytes = built.output.bytes.size();
-  encodeWithProgress(console, c, built.wave, built.output.bytes);
   return 0;
 }
 
 // Input opened, output created: load, build, write, and report once written.
 int loadBuildWrite(Console& console, const Conversion& c, InputFile& input, OutputFile& output) {
-  LoadedInput loaded;
-  if (!loadInput(input, loaded)) return reportFailure(console, Failure::cannotRead, c.inputName);
+  InputBytes bytes;  // read by the report too
   Built built;
   try {
     if (c.command.action == Action::decode) {
+      LoadedInput loaded;
+      if (!loadInput(input, loaded))
+        return reportFailure(console, Failure::cannotRead, c.inputName);
       if (const int code = playAndWrite(console, c, loaded.bytes(), output, built); code != 0) {
         return code;
       }
     } else {
-      if (const int code = build(console, c, loaded.bytes(), built); code != 0) return code;
-      if (!writeOutput(output, built.output.bytes)) {
-        return reportFailure(console, Failure::cannotWrite, c.outputName);
-      }
+      if (!readInput(input, bytes)) return reportFailure(console, Failure::cannotRead, c.inputName);
+      int code = build(console, c, bytes.source, built);
+      if (bytes.failed.load()) return reportFailure(console, Failure::cannotRead, c.inputName);
+      if (code == 0) code = encodeAndWrite(console, c, bytes, output, built);
+      if (code != 0) return code;
     }
   } catch (const std::bad_alloc&) {
     return reportFailure(console, Failure::cannotWrite, c.outputName);

@@ -7,26 +7,22 @@
 namespace korvane {
 
 template <class C>
-typename C::State encodeGreedy(const WaveInfo& wave, typename C::State state,
-                               std::span<std::uint8_t> payload) {
+typename C::State encodeGreedy(const WaveInfo& wave, typename C::State state, PayloadOut out) {
   std::array<std::uint8_t, kCodePiece> codes;
   typename C::Packer packer;
-  std::uint8_t* out = payload.data();
+  StreamWriter writer(out);
   SamplePieces pieces(wave);
-  for (auto samples = pieces.next(); !samples.empty(); samples = pieces.next()) {
+  for (auto samples = pieces.next(); !samples.empty() && writer.ok(); samples = pieces.next()) {
     for (std::size_t i = 0; i < samples.size(); ++i)
       codes[i] = C::step(state, samples[i]);
-    out = packer.pack(std::span(codes).first(samples.size()), out);
+    writer.commit(packer.pack(std::span(codes).first(samples.size()), writer.room(kCodePiece)));
   }
   return state;
 }
 
-template AdpcmState encodeGreedy<AdpcmCodec<4>>(const WaveInfo&, AdpcmState,
-                                                std::span<std::uint8_t>);
-template AdpcmState encodeGreedy<AdpcmCodec<3>>(const WaveInfo&, AdpcmState,
-                                                std::span<std::uint8_t>);
-template AdpcmState encodeGreedy<AdpcmCodec<2>>(const WaveInfo&, AdpcmState,
-                                                std::span<std::uint8_t>);
-template WfmState encodeGreedy<WfmCodec>(const WaveInfo&, WfmState, std::span<std::uint8_t>);
+template AdpcmState encodeGreedy<AdpcmCodec<4>>(const WaveInfo&, AdpcmState, PayloadOut);
+template AdpcmState encodeGreedy<AdpcmCodec<3>>(const WaveInfo&, AdpcmState, PayloadOut);
+template AdpcmState encodeGreedy<AdpcmCodec<2>>(const WaveInfo&, AdpcmState, PayloadOut);
+template WfmState encodeGreedy<WfmCodec>(const WaveInfo&, WfmState, PayloadOut);
 
 }  // namespace korvane

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <span>
-#include <vector>
 
 #include "coders/codecs.h"
 #include "coders/greedy.h"
@@ -17,6 +17,25 @@ namespace {
 // speech it codes one part in five to fifty, on white noise nine in ten).
 constexpr std::size_t kMostSerial = 2;
 
+// Memory that the coder fills before it reads it: not cleared first (on
+// some machines the first touch of fresh memory costs as much as coding).
+template <class T>
+class Buffer {
+ public:
+  explicit Buffer(std::size_t count)
+      : data_(std::make_unique_for_overwrite<T[]>(count)), size_(count) {}
+  T* data() { return data_.get(); }
+  const T* data() const { return data_.get(); }
+  std::size_t size() const { return size_; }
+  T& operator[](std::size_t i) { return data_[i]; }
+  const T& operator[](std::size_t i) const { return data_[i]; }
+  std::span<T> span() { return {data_.get(), size_}; }
+
+ private:
+  std::unique_ptr<T[]> data_;
+  std::size_t size_;
+};
+
 template <class C>
 struct Speculation {
   using State = typename C::State;
@@ -27,12 +46,14 @@ struct Speculation {
         window(chunkLength * kLaneCount),
         reach(std::max(chunkLength / 4 / kCheckpointEvery, std::size_t{1}) * kCheckpointEvery),
         samples(C::kWarmUp + window),
-        x(std::span(samples).subspan(C::kWarmUp)),
+        x(samples.span().subspan(C::kWarmUp)),
         firsts(window / kCheckpointEvery),
         seconds(window / kCheckpointEvery),
         repairCodes(window),
         repairFirsts(window / kCheckpointEvery),
-        repairSeconds(window / kCheckpointEvery) {}
+        repairSeconds(window / kCheckpointEvery) {
+    std::fill_n(samples.data(), C::kWarmUp, 0);
+  }
 
   // Shorter chunks for the last window of an input (the buffers stay).
   void shorten(std::size_t chunkLength) {
@@ -155,21 +176,21 @@ struct Speculation {
   LaneKernel lanes;
   std::size_t chunk;
   std::size_t window;
-  std::size_t reach;                  // samples of the repair run
-  std::vector<std::int32_t> samples;  // zeros, then the window's samples
-  std::span<std::int32_t> x;          // the window's samples
-  std::vector<std::int32_t> firsts;
-  std::vector<std::int32_t> seconds;
-  std::vector<std::uint8_t> repairCodes;
-  std::vector<std::int32_t> repairFirsts;
-  std::vector<std::int32_t> repairSeconds;
+  std::size_t reach;             // samples of the repair run
+  Buffer<std::int32_t> samples;  // zeros, then the window's samples
+  std::span<std::int32_t> x;     // the window's samples
+  Buffer<std::int32_t> firsts;
+  Buffer<std::int32_t> seconds;
+  Buffer<std::uint8_t> repairCodes;
+  Buffer<std::int32_t> repairFirsts;
+  Buffer<std::int32_t> repairSeconds;
 };
 
 }  // namespace
 
 template <class C>
 LaneResult<typename C::State> encodeInLanes(const WaveInfo& wave, typename C::State start,
-                                            std::span<std::uint8_t> payload, const LanePlan& plan) {
+                                            PayloadOut out, const LanePlan& plan) {
   const std::uint64_t total = wave.sampleCount - 1;
   const std::uint64_t within = std::max(
       (plan.meetWithin != 0 ? plan.meetWithin : C::kMeetWithin) / kMeetingStep * kMeetingStep,
@@ -186,35 +207,35 @@ LaneResult<typename C::State> encodeInLanes(const WaveInfo& wave, typename C::St
   const std::size_t chunk = plan.chunkLength != 0 ? plan.chunkLength : fit;
   const bool pays = plan.kernels->lanesPay && chunk >= C::kShortestChunk;
   if ((plan.chunkLength == 0 && !pays) || total < 2 * chunk * kLaneCount) {
-    return {encodeGreedy<C>(wave, start, payload), true};
+    return {encodeGreedy<C>(wave, start, out), true};
   }
   typename C::State state = start;
   typename C::Packer packer;
-  std::uint8_t* out = payload.data();
+  StreamWriter writer(out);
 
   // The true run beside a run from another state, its codes kept (where the
   // caller has not made sure they meet).
   std::uint64_t done = 0;
   bool meets = true;
   const std::size_t window = chunk * kLaneCount;
-  std::vector<std::uint8_t> codes;
+  Buffer<std::uint8_t> codes(window);
   if (plan.codeUnmet) {
-    codes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(within, window)));
+    const auto meeting = static_cast<std::size_t>(std::min<std::uint64_t>(within, window));
     typename C::State other = C::other(start);
-    done = runUntilMet<C>(wave, state, other, codes.size(), codes.data());
+    done = runUntilMet<C>(wave, state, other, meeting, codes.data());
     meets = C::same(state, other);
-    out = packer.pack(std::span(codes).first(static_cast<std::size_t>(done)), out);
+    packInto<C>(writer, packer, codes.span().first(static_cast<std::size_t>(done)));
   }
   if (!meets) {
+    (void)writer.flush();
     const std::size_t at = static_cast<std::size_t>(done * C::kBits / 8);
-    return {encodeGreedy<C>(partOf(wave, done, total - done), state, payload.subspan(at)), true};
+    return {encodeGreedy<C>(partOf(wave, done, total - done), state, out.after(at)), true};
   }
-  WaveInfo reader = partOf(wave, done, total - done);
+  SampleReader reader(partOf(wave, done, total - done));
   Speculation<C> s(chunk, *plan.kernels);
-  codes.resize(window);
 
   bool speculating = true;
-  while (done < total) {
+  while (done < total && writer.ok()) {
     std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(total - done, s.window));
     // The rest of the input in a last window of shorter chunks, where they
     // are not too short to meet in.
@@ -223,7 +244,7 @@ LaneResult<typename C::State> encodeInLanes(const WaveInfo& wave, typename C::St
       s.shorten(shorter);
       n = s.window;
     }
-    nextSamples(reader, std::span(s.x).first(n));
+    reader.next(std::span(s.x).first(n));
     if (speculating && n == s.window) {
       const std::size_t serial = s.codeWindow(state, done, codes.data());
       speculating = serial <= s.window / kMostSerial;
@@ -231,22 +252,19 @@ LaneResult<typename C::State> encodeInLanes(const WaveInfo& wave, typename C::St
       for (std::size_t i = 0; i < n; ++i)
         codes[i] = C::step(state, s.x[i]);
     }
-    out = packer.pack(std::span(codes).first(n), out);
+    packInto<C>(writer, packer, codes.span().first(n));
     done += n;
   }
   return {state, true};
 }
 
 template LaneResult<AdpcmState> encodeInLanes<AdpcmCodec<4>>(const WaveInfo&, AdpcmState,
-                                                             std::span<std::uint8_t>,
-                                                             const LanePlan&);
+                                                             PayloadOut, const LanePlan&);
 template LaneResult<AdpcmState> encodeInLanes<AdpcmCodec<3>>(const WaveInfo&, AdpcmState,
-                                                             std::span<std::uint8_t>,
-                                                             const LanePlan&);
+                                                             PayloadOut, const LanePlan&);
 template LaneResult<AdpcmState> encodeInLanes<AdpcmCodec<2>>(const WaveInfo&, AdpcmState,
-                                                             std::span<std::uint8_t>,
-                                                             const LanePlan&);
-template LaneResult<WfmState> encodeInLanes<WfmCodec>(const WaveInfo&, WfmState,
-                                                      std::span<std::uint8_t>, const LanePlan&);
+                                                             PayloadOut, const LanePlan&);
+template LaneResult<WfmState> encodeInLanes<WfmCodec>(const WaveInfo&, WfmState, PayloadOut,
+                                                      const LanePlan&);
 
 }  // namespace korvane

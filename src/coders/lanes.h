@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <span>
 
+#include "format/sink.h"
 #include "vector/kernels.h"
 #include "wav/wave_reader.h"
 
@@ -46,6 +47,6 @@ struct LaneResult {
 // Instantiated for AdpcmCodec<4>, <3>, <2> and WfmCodec.
 template <class C>
 LaneResult<typename C::State> encodeInLanes(const WaveInfo& wave, typename C::State start,
-                                            std::span<std::uint8_t> payload, const LanePlan& plan);
+                                            PayloadOut out, const LanePlan& plan);
 
 }  // namespace korvane

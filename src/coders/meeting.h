@@ -11,6 +11,7 @@
 #include <span>
 
 #include "codec/adpcm.h"
+#include "format/sink.h"
 #include "wav/wave_reader.h"
 
 namespace korvane {
@@ -28,17 +29,18 @@ inline WaveInfo partOf(const WaveInfo& wave, std::uint64_t skip, std::uint64_t c
 // codes in every format.
 inline constexpr std::uint64_t kMeetingStep = 64;
 
-// Steps the runs from a and b over the samples of reader, kMeetingStep at a
+// Steps the runs from a and b over the samples of wave, kMeetingStep at a
 // time, until their states are equal or `limit` samples are done; returns the
 // samples done. The codes of run a go to codes, when given (room for limit).
 template <class C>
-std::uint64_t runUntilMet(WaveInfo reader, typename C::State& a, typename C::State& b,
+std::uint64_t runUntilMet(const WaveInfo& wave, typename C::State& a, typename C::State& b,
                           std::uint64_t limit, std::uint8_t* codes = nullptr) {
+  SampleReader reader(wave);
   std::array<std::int32_t, kMeetingStep> x;
   std::uint64_t done = 0;
   while (done < limit && !C::same(a, b)) {
     const std::size_t n = static_cast<std::size_t>(std::min(kMeetingStep, limit - done));
-    nextSamples(reader, std::span(x).first(n));
+    reader.next(std::span(x).first(n));
     for (std::size_t i = 0; i < n; ++i) {
       const std::uint8_t code = C::step(a, x[i]);
       if (codes != nullptr) codes[done + i] = code;
@@ -49,16 +51,29 @@ std::uint64_t runUntilMet(WaveInfo reader, typename C::State& a, typename C::Sta
   return done;
 }
 
-// Steps the run from s over all sampleCount - 1 samples of reader.
+// Steps the run from s over all sampleCount - 1 samples of wave.
 template <class C>
-void advance(WaveInfo reader, typename C::State& s) {
+void advance(const WaveInfo& wave, typename C::State& s) {
+  SampleReader reader(wave);
   std::array<std::int32_t, kCodePiece> x;
-  for (std::uint64_t left = reader.sampleCount - 1; left > 0;) {
+  for (std::uint64_t left = wave.sampleCount - 1; left > 0;) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kCodePiece, left));
-    nextSamples(reader, std::span(x).first(n));
+    reader.next(std::span(x).first(n));
     for (std::size_t i = 0; i < n; ++i)
       C::step(s, x[i]);
     left -= n;
+  }
+}
+
+// Packs codes (whole groups but for the stream's last piece) through writer,
+// a room at a time.
+template <class C>
+void packInto(StreamWriter& writer, typename C::Packer& packer,
+              std::span<const std::uint8_t> codes) {
+  constexpr std::size_t kPiece = 8 * kCodePiece;  // codes, and at most as many bytes
+  for (std::size_t at = 0; at < codes.size(); at += kPiece) {
+    const auto piece = codes.subspan(at, std::min(kPiece, codes.size() - at));
+    writer.commit(packer.pack(piece, writer.room(kPiece)));
   }
 }
 

@@ -13,13 +13,13 @@
 namespace korvane {
 
 template <class C>
-void encodeInParts(const WaveInfo& wave, typename C::State start, std::span<std::uint8_t> payload,
+void encodeInParts(const WaveInfo& wave, typename C::State start, PayloadOut out,
                    const PartPlan& plan) {
   const std::uint64_t total = wave.sampleCount - 1;
   const std::uint64_t splitFrom = plan.splitFrom != 0 ? plan.splitFrom : C::kSplitFrom;
   const LanePlan lanes{&vectorKernels(), 0, plan.meetWithin};
   if (plan.threads < 2 || total < std::max<std::uint64_t>(splitFrom, 4 * kMeetingStep)) {
-    encodeInLanes<C>(wave, start, payload, lanes);
+    encodeInLanes<C>(wave, start, out, lanes);
     return;
   }
   const std::uint64_t first = total / 2 / kMeetingStep * kMeetingStep;
@@ -46,7 +46,7 @@ void encodeInParts(const WaveInfo& wave, typename C::State start, std::span<std:
     guessed = one;
     LanePlan lanesLater = lanes;
     lanesLater.codeUnmet = C::same(one, other);
-    coded = encodeInLanes<C>(later, guessed, payload.subspan(split), lanesLater).coded;
+    coded = encodeInLanes<C>(later, guessed, out.after(split), lanesLater).coded;
   };
   std::thread helper;
   try {
@@ -54,11 +54,10 @@ void encodeInParts(const WaveInfo& wave, typename C::State start, std::span<std:
   } catch (const std::system_error&) {
     codeLater();  // no thread to be had: the same bytes, one part after the other
   }
-  typename C::State truth =
-      encodeInLanes<C>(partOf(wave, 0, first), start, payload.first(split), lanes).end;
+  typename C::State truth = encodeInLanes<C>(partOf(wave, 0, first), start, out, lanes).end;
   if (helper.joinable()) helper.join();
   if (!coded) {
-    encodeGreedy<C>(later, truth, payload.subspan(split));
+    encodeGreedy<C>(later, truth, out.after(split));
     return;
   }
 
@@ -68,21 +67,24 @@ void encodeInParts(const WaveInfo& wave, typename C::State start, std::span<std:
   std::vector<std::uint8_t> codes(static_cast<std::size_t>(limit));
   typename C::State guess = guessed;
   const std::uint64_t done = runUntilMet<C>(later, truth, guess, limit, codes.data());
-  typename C::Packer packer;
-  packer.pack(std::span(codes).first(static_cast<std::size_t>(done)), payload.data() + split);
+  {
+    // Over the guessed run's codes, which the second thread has written.
+    typename C::Packer packer;
+    StreamWriter writer(out.after(split));
+    packInto<C>(writer, packer, std::span(codes).first(static_cast<std::size_t>(done)));
+  }
   if (!C::same(truth, guess) && done < second) {
     encodeInLanes<C>(partOf(wave, first + done, second - done), truth,
-                     payload.subspan(split + static_cast<std::size_t>(done * C::kBits / 8)), lanes);
+                     out.after(split + done * C::kBits / 8), lanes);
   }
 }
 
-template void encodeInParts<AdpcmCodec<4>>(const WaveInfo&, AdpcmState, std::span<std::uint8_t>,
+template void encodeInParts<AdpcmCodec<4>>(const WaveInfo&, AdpcmState, PayloadOut,
                                            const PartPlan&);
-template void encodeInParts<AdpcmCodec<3>>(const WaveInfo&, AdpcmState, std::span<std::uint8_t>,
+template void encodeInParts<AdpcmCodec<3>>(const WaveInfo&, AdpcmState, PayloadOut,
                                            const PartPlan&);
-template void encodeInParts<AdpcmCodec<2>>(const WaveInfo&, AdpcmState, std::span<std::uint8_t>,
+template void encodeInParts<AdpcmCodec<2>>(const WaveInfo&, AdpcmState, PayloadOut,
                                            const PartPlan&);
-template void encodeInParts<WfmCodec>(const WaveInfo&, WfmState, std::span<std::uint8_t>,
-                                      const PartPlan&);
+template void encodeInParts<WfmCodec>(const WaveInfo&, WfmState, PayloadOut, const PartPlan&);
 
 }  // namespace korvane

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <span>
 
+#include "format/sink.h"
 #include "wav/wave_reader.h"
 
 namespace korvane {
@@ -28,7 +29,7 @@ struct PartPlan {
 // contract of its serial coder (encodeGreedy). Instantiated for
 // AdpcmCodec<4>, <3>, <2> and WfmCodec.
 template <class C>
-void encodeInParts(const WaveInfo& wave, typename C::State start, std::span<std::uint8_t> payload,
+void encodeInParts(const WaveInfo& wave, typename C::State start, PayloadOut out,
                    const PartPlan& plan);
 
 }  // namespace korvane

@@ -1,5 +1,6 @@
 #include "convert/convert.h"
 
+#include <array>
 #include <iterator>
 
 #include "coders/codecs.h"
@@ -11,8 +12,8 @@ namespace {
 
 // A format's greedy coder, which a long input's adapting codec may run on
 // `threads` threads, and its search (null where there is nothing to search).
-using GreedyCoder = void (*)(const WaveInfo& wave, std::int32_t seed,
-                             std::span<std::uint8_t> payload, unsigned threads);
+using GreedyCoder = void (*)(const WaveInfo& wave, std::int32_t seed, PayloadOut out,
+                             unsigned threads);
 
 struct Coders {
   Format format;
@@ -21,9 +22,8 @@ struct Coders {
 };
 
 template <class C>
-void greedyInParts(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
-                   unsigned threads) {
-  encodeInParts<C>(wave, C::start(seed), payload, {threads});
+void greedyInParts(const WaveInfo& wave, std::int32_t seed, PayloadOut out, unsigned threads) {
+  encodeInParts<C>(wave, C::start(seed), out, {threads});
 }
 
 template <class C>
@@ -31,10 +31,9 @@ constexpr Coders adapting() {
   return {C::kFormat, greedyInParts<C>, searchPayload<C>};
 }
 
-template <PayloadCoder Coder>
-void onOneThread(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
-                 unsigned) {
-  Coder(wave, seed, payload);
+template <Format F>
+void pcm(const WaveInfo& wave, std::int32_t, PayloadOut out, unsigned threads) {
+  encodePcm(F, wave, out, threads);
 }
 
 // Indexed by Format: a missing or misplaced row does not compile.
@@ -43,9 +42,9 @@ constexpr Coders kCoders[] = {
     adapting<AdpcmCodec<3>>(),
     adapting<AdpcmCodec<2>>(),
     adapting<WfmCodec>(),
-    {Format::pcm16, onOneThread<encodePcm16>, nullptr},
-    {Format::pcm12, onOneThread<encodePcm12>, nullptr},
-    {Format::pcm8, onOneThread<encodePcm8>, nullptr},
+    {Format::pcm16, pcm<Format::pcm16>, nullptr},
+    {Format::pcm12, pcm<Format::pcm12>, nullptr},
+    {Format::pcm8, pcm<Format::pcm8>, nullptr},
 };
 static_assert(std::size(kCoders) == kFormatCount);
 static_assert([] {
@@ -75,19 +74,28 @@ std::vector<std::uint8_t> encodeStream(Format format, WaveInfo wave, int searchL
 
 void encodeStreamInto(Format format, WaveInfo wave, std::span<std::uint8_t> all, int searchLevel,
                       EncodeProgress* progress, unsigned threads) {
+  const ByteSink sink = memorySink(all);
+  (void)encodeStreamTo(format, wave, sink, searchLevel, progress, threads);
+}
+
+bool encodeStreamTo(Format format, WaveInfo wave, const ByteSink& sink, int searchLevel,
+                    EncodeProgress* progress, unsigned threads) {
   const FormatFacts& facts = factsOf(format);
+  std::array<std::uint8_t, kStreamHeaderBytes + 2> start;
   storeStreamHeader(
       {facts.formatCode, wave.sampleCount - facts.countBelowN, halfRateOf(wave.sampleRate)},
-      all.first<kStreamHeaderBytes>());
+      std::span(start).first<kStreamHeaderBytes>());
   const std::int32_t seed = nextSample(wave);
-  storeSeed(format, seed, &all[kStreamHeaderBytes]);
-  const std::span<std::uint8_t> payload = all.subspan(kStreamHeaderBytes + facts.seedBytes);
+  storeSeed(format, seed, &start[kStreamHeaderBytes]);
+  if (!sink.put(0, std::span(start).first(kStreamHeaderBytes + facts.seedBytes))) return false;
+  const PayloadOut payload{&sink, kStreamHeaderBytes + facts.seedBytes};
   if (isSearched(format, searchLevel)) {
     codersOf(format).search(wave, seed, payload, searchLevelOf(facts.bitsPerSample, searchLevel),
                             progress);
   } else {
     codersOf(format).greedy(wave, seed, payload, threads);
   }
+  return true;
 }
 
 }  // namespace korvane

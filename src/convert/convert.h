@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "format/sink.h"
 #include "format/stream.h"
 #include "search/search.h"
 #include "wav/wave_reader.h"
@@ -17,10 +18,15 @@ namespace korvane {
 [[nodiscard]] bool isSearched(Format format, int searchLevel);
 
 // Builds the whole stream for an accepted, unread wave (sampleCount >= 1)
-// into stream, which must be streamLength(format, wave.sampleCount) bytes;
-// every byte of it is written. progress, when given, counts the samples a
-// search has coded; a long input's greedy coder may use up to `threads`
-// threads (the bytes are the same for any count).
+// and hands it to sink a piece at a time: streamLength(format,
+// wave.sampleCount) bytes, every one of them written (some more than once),
+// from up to `threads` threads (the bytes are the same for any count).
+// progress, when given, counts the samples a search has coded. False where
+// the sink failed the header; a later failure the sink itself remembers.
+bool encodeStreamTo(Format format, WaveInfo wave, const ByteSink& sink, int searchLevel = 0,
+                    EncodeProgress* progress = nullptr, unsigned threads = 1);
+
+// The same into stream, which must be streamLength(format, wave.sampleCount) bytes.
 void encodeStreamInto(Format format, WaveInfo wave, std::span<std::uint8_t> stream,
                       int searchLevel = 0, EncodeProgress* progress = nullptr,
                       unsigned threads = 1);

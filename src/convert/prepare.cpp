@@ -1,73 +1,173 @@
 #include "convert/prepare.h"
 
+#include <algorithm>
 #include <cmath>
-
-#include "resample/resample.h"
-#include "wav/any_wave.h"
-#include "wav/wave_writer.h"
+#include <system_error>
+#include <thread>
 
 namespace korvane {
 namespace {
 
 constexpr double kFullScale = 32768.0;
 
-// Gain and normalisation as one factor on the mono samples.
-double levelFactor(std::span<const float> mono, const Preparation& how) {
-  double factor = std::pow(10.0, how.gainDb / 20.0);
-  if (how.normalize) {
-    float peak = 0;
-    for (const float v : mono) {
-      if (std::isfinite(v)) peak = std::max(peak, std::fabs(v));
-    }
-    if (peak > 0) factor = std::pow(10.0, how.normalizeDbfs / 20.0) / peak;
+// Samples are made and counted a block at a time.
+constexpr std::uint64_t kBlock = 4096;
+
+// To nearest, halves to even; what lies beyond full scale is clipped and
+// counted. Adding and taking away 1.5 * 2^52 rounds a double of magnitude
+// below 2^51 to a whole number as the processor rounds by default (to
+// nearest, halves to even), in a loop the compiler vectorises.
+std::uint64_t toSixteenBits(std::span<const float> y, double factor, std::span<std::int16_t> out) {
+  constexpr double kRound = 6755399441055744.0;
+  std::uint32_t clipped = 0;  // a block at a time
+  for (std::size_t i = 0; i < y.size(); ++i) {
+    const double v = y[i] * factor * kFullScale;
+    // Far beyond full scale (or infinite) is as beyond as just past it; NaN is silence.
+    double held = v < -65536.0 ? -65536.0 : v;
+    held = held > 65536.0 ? 65536.0 : held;
+    held = v == v ? held : 0.0;
+    const auto rounded = static_cast<std::int32_t>((held + kRound) - kRound);
+    clipped += static_cast<std::uint32_t>(rounded > 32767) + (rounded < -32768);
+    out[i] = static_cast<std::int16_t>(std::clamp(rounded, -32768, 32767));
   }
-  return factor;
+  return clipped;
 }
 
-// To nearest, halves to even; what lies beyond full scale is clipped and counted.
-std::int16_t toSixteenBits(double v, std::uint64_t& clipped) {
-  if (std::isnan(v)) return 0;
-  const double rounded = std::nearbyint(v * kFullScale);
-  if (rounded > 32767 || rounded < -32768) {
-    ++clipped;
-    return rounded > 0 ? std::int16_t{32767} : std::int16_t{-32768};
-  }
-  return static_cast<std::int16_t>(rounded);
+// What one thread works in, kept from block to block.
+struct Scratch {
+  std::vector<std::uint8_t> bytes;
+  std::vector<float> x;
+  std::vector<float> y;
+  ResampleScratch resample;
+  std::vector<std::int16_t> samples;
+};
+
+Scratch& scratch() {
+  thread_local Scratch s;
+  return s;
 }
 
 }  // namespace
 
-WaveError prepareInput(std::span<const std::uint8_t> file, const Preparation& how,
-                       Prepared& prepared, bool& tooLong) {
-  tooLong = false;
-  AnyWave wave;
-  if (const WaveError error = readAnyWave(file, wave); error != WaveError::none) return error;
-  if (wave.frames > kMaxWaveSamples) {
-    tooLong = true;
+WaveError PreparedInput::open(const ByteSource& file, const Preparation& how,
+                              const VectorKernels& kernels) {
+  if (const WaveError error = readAnyWave(file, wave_); error != WaveError::none) return error;
+  how_ = how;
+  rate_ = how.rate != 0 ? how.rate : wave_.sampleRate;
+  count_ = resampledLength(wave_.frames, wave_.sampleRate, rate_);
+  if (wave_.frames > kMaxWaveSamples || count_ > kMaxWaveSamples) {
+    tooLong_ = true;
     return WaveError::none;
   }
-  std::vector<float> mono(static_cast<std::size_t>(wave.frames));
-  mixToMono(wave, mono);
-  const std::uint32_t rate = how.rate != 0 ? how.rate : wave.sampleRate;
-  if (resampledLength(mono.size(), wave.sampleRate, rate) > kMaxWaveSamples) {
-    tooLong = true;
-    return WaveError::none;
-  }
-  if (rate != wave.sampleRate) mono = resample(mono, wave.sampleRate, rate, how.threads);
-  const double factor = levelFactor(mono, how);
-  const auto count = static_cast<std::uint32_t>(mono.size());
-  prepared.wave.resize(kWaveHeaderBytes + 2 * std::size_t{count});
-  storeWaveHeader(std::span(prepared.wave).first<kWaveHeaderBytes>(), rate, count);
-  std::uint8_t* out = prepared.wave.data() + kWaveHeaderBytes;
-  for (const float v : mono) {
-    const auto s = static_cast<std::uint16_t>(toSixteenBits(v * factor, prepared.clipped));
-    *out++ = static_cast<std::uint8_t>(s);
-    *out++ = static_cast<std::uint8_t>(s >> 8);
+  resampling_ = rate_ != wave_.sampleRate;
+  if (resampling_) resampler_ = makeResampler(wave_.sampleRate, rate_, kernels);
+  storeWaveHeader(header_, rate_, static_cast<std::uint32_t>(count_));
+  counted_ = std::vector<std::atomic<std::uint64_t>>((count_ + 64 * kBlock - 1) / (64 * kBlock));
+  factor_ = std::pow(10.0, how.gainDb / 20.0);
+  if (how.normalize) {
+    const float top = peak();
+    if (top > 0) factor_ = std::pow(10.0, how.normalizeDbfs / 20.0) / top;
   }
   return WaveError::none;
 }
 
-Tolerable tolerableCause(std::span<const std::uint8_t> file) {
+ByteSource PreparedInput::source() const {
+  return {nullptr, kWaveHeaderBytes + 2 * count_, this, fill};
+}
+
+// Samples first .. first + out.size() - 1 of the mono signal at the output
+// rate, before the level.
+void PreparedInput::makeFloats(std::uint64_t first, std::span<float> out) const {
+  Scratch& s = scratch();
+  bool ok = true;
+  if (!resampling_) {
+    ok = readMono(wave_, static_cast<std::int64_t>(first), out, s.bytes);
+  } else {
+    s.x.resize(inputLength(resampler_, first, out.size()));
+    ok = readMono(wave_, inputStart(resampler_, first), s.x, s.bytes);
+    resampleBlock(resampler_, first, s.x, out, s.resample);
+  }
+  if (!ok) failed_.store(true);
+}
+
+void PreparedInput::makeBlock(std::uint64_t block, std::span<std::int16_t> samples) const {
+  Scratch& s = scratch();
+  s.y.resize(samples.size());
+  makeFloats(block * kBlock, s.y);
+  const std::uint64_t clipped = toSixteenBits(s.y, factor_, samples);
+  // Each block's clips are counted once, by whoever makes it first.
+  const std::uint64_t bit = std::uint64_t{1} << (block % 64);
+  if (clipped > 0 && (counted_[block / 64].fetch_or(bit) & bit) == 0) clipped_ += clipped;
+}
+
+bool PreparedInput::fill(const void* self, std::uint64_t offset, std::span<std::uint8_t> out) {
+  const auto& p = *static_cast<const PreparedInput*>(self);
+  std::size_t done = 0;
+  for (; done < out.size() && offset + done < kWaveHeaderBytes; ++done)
+    out[done] = p.header_[static_cast<std::size_t>(offset + done)];
+  Scratch& s = scratch();
+  while (done < out.size()) {
+    const std::uint64_t at = offset + done - kWaveHeaderBytes;  // byte of the samples
+    const std::uint64_t block = at / (2 * kBlock);
+    const std::uint64_t first = block * kBlock;
+    s.samples.resize(static_cast<std::size_t>(std::min(kBlock, p.count_ - first)));
+    p.makeBlock(block, s.samples);
+    const auto from = static_cast<std::size_t>(at - 2 * first);
+    const std::size_t n = std::min(2 * s.samples.size() - from, out.size() - done);
+    // Whole samples, low byte first, then any odd byte at either end.
+    std::size_t i = 0;
+    if (from % 2 == 1) {
+      out[done] = static_cast<std::uint8_t>(static_cast<std::uint16_t>(s.samples[from / 2]) >> 8);
+      i = 1;
+    }
+    std::uint8_t* to = out.data() + done + i;
+    const std::int16_t* sample = s.samples.data() + (from + i) / 2;
+    const std::size_t pairs = (n - i) / 2;
+    for (std::size_t k = 0; k < pairs; ++k) {
+      const auto v = static_cast<std::uint16_t>(sample[k]);
+      to[2 * k] = static_cast<std::uint8_t>(v);
+      to[2 * k + 1] = static_cast<std::uint8_t>(v >> 8);
+    }
+    if ((n - i) % 2 == 1) to[2 * pairs] = static_cast<std::uint8_t>(sample[pairs]);
+    done += n;
+  }
+  return !p.failed_.load();
+}
+
+// The largest finite magnitude of the signal before the level, over every
+// sample, the work shared between the threads.
+float PreparedInput::peak() const {
+  const std::uint64_t blocks = (count_ + kBlock - 1) / kBlock;
+  const auto part = [&](std::uint64_t from, std::uint64_t to, float& top) {
+    std::vector<float> y;
+    for (std::uint64_t b = from; b < to; ++b) {
+      y.resize(static_cast<std::size_t>(std::min(kBlock, count_ - b * kBlock)));
+      makeFloats(b * kBlock, y);
+      for (const float v : y) {
+        if (std::isfinite(v)) top = std::max(top, std::fabs(v));
+      }
+    }
+  };
+  const unsigned parts =
+      static_cast<unsigned>(std::clamp<std::uint64_t>(blocks / 16, 1, std::max(how_.threads, 1u)));
+  std::vector<float> tops(parts, 0.0f);
+  std::vector<std::thread> helpers;
+  for (unsigned t = 1; t < parts; ++t) {
+    const std::uint64_t from = blocks * t / parts;
+    const std::uint64_t to = blocks * (t + 1) / parts;
+    try {
+      helpers.emplace_back(part, from, to, std::ref(tops[t]));
+    } catch (const std::system_error&) {
+      part(from, to, tops[t]);  // no thread to be had: on this one
+    }
+  }
+  part(0, blocks / parts, tops[0]);
+  for (std::thread& helper : helpers)
+    helper.join();
+  return *std::max_element(tops.begin(), tops.end());
+}
+
+Tolerable tolerableCause(const ByteSource& file) {
   using Cause = Tolerable::Cause;
   AnyWave wave;
   if (readAnyWave(file, wave) != WaveError::none) return {Cause::unreadable};

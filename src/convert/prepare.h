@@ -3,11 +3,18 @@
 // (to nearest, no dither: the same input always gives the same bytes).
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
-#include "wav/wave_reader.h"
+#include "resample/resample.h"
+#include "vector/kernels.h"
+#include "wav/any_wave.h"
+#include "wav/source.h"
+#include "wav/wave_writer.h"
 
 namespace korvane {
 
@@ -16,18 +23,57 @@ struct Preparation {
   double gainDb = 0;          // added first
   bool normalize = false;     // then the peak brought to normalizeDbfs
   double normalizeDbfs = -1;  // relative to full scale, 32768
-  unsigned threads = 1;       // for the resampler (and the greedy coders)
+  unsigned threads = 1;       // for the first pass of normalize (and the greedy coders)
 };
 
-struct Prepared {
-  std::vector<std::uint8_t> wave;  // a canonical mono 16-bit PCM WAV file
-  std::uint64_t clipped = 0;       // samples that would have passed full scale
-};
+// A recording made ready, read on demand as a canonical mono 16-bit WAV
+// file (source()): its samples are made a block at a time as they are read,
+// from any thread, and each is the same whatever reads it in what pieces.
+// Memory does not grow with the input's length; normalizing reads the input
+// twice (a first pass finds the peak).
+class PreparedInput {
+ public:
+  PreparedInput() = default;
+  PreparedInput(const PreparedInput&) = delete;
+  PreparedInput& operator=(const PreparedInput&) = delete;
 
-// Fails with the tolerant reader's cause; tooLong is set when the result
-// would not fit a WAV file.
-[[nodiscard]] WaveError prepareInput(std::span<const std::uint8_t> file, const Preparation& how,
-                                     Prepared& prepared, bool& tooLong);
+  // Reads the header through the tolerant reader (and, to normalize, the
+  // whole input once). Fails with the tolerant reader's cause; tooLong() is
+  // set instead where the result would not fit a WAV file.
+  [[nodiscard]] WaveError open(const ByteSource& file, const Preparation& how,
+                               const VectorKernels& kernels = vectorKernels());
+  [[nodiscard]] bool tooLong() const { return tooLong_; }
+
+  // The prepared file; valid while this object lives.
+  [[nodiscard]] ByteSource source() const;
+
+  // Samples that would have passed full scale, among those made so far: all
+  // of them once every sample has been read.
+  [[nodiscard]] std::uint64_t clipped() const { return clipped_.load(); }
+
+  // Whether a read of the input failed.
+  [[nodiscard]] bool readFailed() const { return failed_.load(); }
+
+ private:
+  static bool fill(const void* self, std::uint64_t offset, std::span<std::uint8_t> out);
+  void makeFloats(std::uint64_t first, std::span<float> out) const;
+  void makeBlock(std::uint64_t block, std::span<std::int16_t> samples) const;
+  [[nodiscard]] float peak() const;
+
+  AnyWave wave_;
+  Preparation how_;
+  bool resampling_ = false;
+  Resampler resampler_;
+  std::uint32_t rate_ = 0;
+  std::uint64_t count_ = 0;
+  double factor_ = 1;
+  std::array<std::uint8_t, kWaveHeaderBytes> header_{};
+  mutable std::vector<std::atomic<std::uint64_t>>
+      counted_;  // a bit a block whose clips are counted
+  mutable std::atomic<std::uint64_t> clipped_{0};
+  mutable std::atomic<bool> failed_{false};
+  bool tooLong_ = false;
+};
 
 // For a file the exact reader refuses: why the tolerant reader can read it.
 struct Tolerable {
@@ -35,6 +81,6 @@ struct Tolerable {
   unsigned count = 0;  // channels, or bits of a float sample
 };
 
-[[nodiscard]] Tolerable tolerableCause(std::span<const std::uint8_t> file);
+[[nodiscard]] Tolerable tolerableCause(const ByteSource& file);
 
 }  // namespace korvane

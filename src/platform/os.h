@@ -47,6 +47,11 @@ enum class Made : std::uint8_t { made, exists, failed };
 
 [[nodiscard]] bool writeAll(std::intptr_t handle, std::span<const std::uint8_t> bytes);
 
+// Writes bytes at offset, leaving the file's position alone; several threads
+// may write at once.
+[[nodiscard]] bool writeAt(std::intptr_t handle, std::uint64_t offset,
+                           std::span<const std::uint8_t> bytes);
+
 // Cuts the file to nothing and writes from its start again.
 [[nodiscard]] bool truncate(std::intptr_t handle);
 

@@ -123,6 +123,10 @@ bool finishOutput(OutputFile& output) {
   return ok;
 }
 
+bool writeOutputAt(OutputFile& output, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+  return os::writeAt(output.handle, offset, bytes);
+}
+
 bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes) {
   return writeOutputPiece(output, bytes) && finishOutput(output);
 }

@@ -12,11 +12,14 @@
 // (a device, a FIFO) is written directly, as it stands.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "wav/source.h"
 
 namespace korvane {
 
@@ -91,6 +94,25 @@ void allocateOutput(std::size_t length, OutputBuffer& buffer);
 // Loads the whole input and closes it; false when it cannot be read in full.
 [[nodiscard]] bool loadInput(InputFile& input, LoadedInput& loaded);
 
+// An input as the readers take it: a file on disk read where it is asked,
+// from any thread, through the open input; anything else loaded whole. A
+// read that comes short (the file shrank) or fails is recorded in failed,
+// and the readers see zeros there.
+struct InputBytes {
+  InputBytes() = default;
+  ~InputBytes();
+  InputBytes(const InputBytes&) = delete;
+  InputBytes& operator=(const InputBytes&) = delete;
+
+  ByteSource source;
+  InputFile file;  // kept open for reading on demand
+  LoadedInput loaded;
+  std::atomic<bool> failed{false};
+};
+
+// Takes over input; false when it cannot be read at all.
+[[nodiscard]] bool readInput(InputFile& input, InputBytes& bytes);
+
 void closeInput(InputFile& input);
 
 // Readies name to be written, touching no existing file: refuses the input
@@ -110,6 +132,12 @@ void closeInput(InputFile& input);
 // has already dropped the output as writeOutput does.
 [[nodiscard]] bool writeOutputPiece(OutputFile& output, std::span<const std::uint8_t> bytes);
 [[nodiscard]] bool finishOutput(OutputFile& output);
+
+// Where the output is a new file (mode replace), writes bytes at offset, from
+// any thread; finishOutput then puts the file in place. False on a failure,
+// after which the caller drops the output.
+[[nodiscard]] bool writeOutputAt(OutputFile& output, std::uint64_t offset,
+                                 std::span<const std::uint8_t> bytes);
 
 // Drops a conversion that could not finish: the new file is removed, the old
 // one left as it was.

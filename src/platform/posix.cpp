@@ -159,6 +159,43 @@ bool loadInput(InputFile& input, LoadedInput& loaded) {
 
 namespace {
 
+bool fillFromFile(const void* context, std::uint64_t offset, std::span<std::uint8_t> out) {
+  const auto& bytes = *static_cast<const InputBytes*>(context);
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const ssize_t got = pread(fdOf(bytes.file.handle), out.data() + done, out.size() - done,
+                              static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      const_cast<InputBytes&>(bytes).failed.store(true);
+      return false;
+    }
+    done += static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool readInput(InputFile& input, InputBytes& bytes) {
+  struct stat st {};
+  if (fstat(fdOf(input.handle), &st) == 0 && S_ISREG(st.st_mode)) {
+    bytes.file = input;
+    input = InputFile{};
+    bytes.source = {nullptr, static_cast<std::uint64_t>(st.st_size), &bytes, fillFromFile};
+    return true;
+  }
+  if (!loadInput(input, bytes.loaded)) return false;
+  bytes.source = memorySource(bytes.loaded.bytes());
+  return true;
+}
+
+InputBytes::~InputBytes() {
+  closeInput(file);
+}
+
+namespace {
+
 extern "C" void removePartialsAndDie(int signal) {
   removeUnfinishedOutputs();
   std::signal(signal, SIG_DFL);
@@ -244,6 +281,18 @@ bool writeAll(std::intptr_t handle, std::span<const std::uint8_t> bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t put = write(fdOf(handle), bytes.data() + done, bytes.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    done += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+bool writeAt(std::intptr_t handle, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t put = pwrite(fdOf(handle), bytes.data() + done, bytes.size() - done,
+                               static_cast<off_t>(offset + done));
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) return false;
     done += static_cast<std::size_t>(put);

@@ -181,6 +181,52 @@ bool loadInput(InputFile& input, LoadedInput& loaded) {
   return ok;
 }
 
+namespace {
+
+// Positional reads: each names its offset, so threads may read at once.
+bool fillFromFile(const void* context, std::uint64_t offset, std::span<std::uint8_t> out) {
+  const auto& bytes = *static_cast<const InputBytes*>(context);
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const std::size_t left = out.size() - done;
+    const DWORD ask = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
+    OVERLAPPED at{};
+    const std::uint64_t from = offset + done;
+    at.Offset = static_cast<DWORD>(from);
+    at.OffsetHigh = static_cast<DWORD>(from >> 32);
+    DWORD got = 0;
+    if (!ReadFile(handleOf(bytes.file.handle), out.data() + done, ask, &got, &at) || got == 0) {
+      const_cast<InputBytes&>(bytes).failed.store(true);
+      return false;
+    }
+    done += got;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool readInput(InputFile& input, InputBytes& bytes) {
+  const HANDLE file = handleOf(input.handle);
+  BY_HANDLE_FILE_INFORMATION info{};
+  LARGE_INTEGER size{};
+  if (GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && GetFileSizeEx(file, &size) &&
+      size.QuadPart >= 0) {
+    bytes.file = input;
+    input = InputFile{};
+    bytes.source = {nullptr, static_cast<std::uint64_t>(size.QuadPart), &bytes, fillFromFile};
+    return true;
+  }
+  if (!loadInput(input, bytes.loaded)) return false;
+  bytes.source = memorySource(bytes.loaded.bytes());
+  return true;
+}
+
+InputBytes::~InputBytes() {
+  closeInput(file);
+}
+
 namespace os {
 
 NameFacts lookAt(const std::string& name) {
@@ -245,6 +291,22 @@ bool writeAll(std::intptr_t handle, std::span<const std::uint8_t> bytes) {
     if (!WriteFile(handleOf(handle), bytes.data() + done, ask, &put, nullptr) || put == 0) {
       return false;
     }
+    done += put;
+  }
+  return true;
+}
+
+bool writeAt(std::intptr_t handle, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const std::size_t left = bytes.size() - done;
+    const DWORD ask = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
+    OVERLAPPED at{};
+    const std::uint64_t to = offset + done;
+    at.Offset = static_cast<DWORD>(to);
+    at.OffsetHigh = static_cast<DWORD>(to >> 32);
+    DWORD put = 0;
+    if (!WriteFile(handleOf(handle), bytes.data() + done, ask, &put, &at) || put == 0) return false;
     done += put;
   }
   return true;

@@ -47,13 +47,16 @@ struct FidelityCounter {
 
 }  // namespace
 
-Fidelity measureFidelity(WaveInfo input, DecodeCursor played) {
+Fidelity measureFidelity(const WaveInfo& input, DecodeCursor played) {
   FidelityCounter counter;
-  counter.add(nextSample(input), played.seed);
+  SampleReader reader(input);
+  counter.add(reader.next(), played.seed);
   std::array<std::int16_t, kCodePiece> piece;
+  std::array<std::int32_t, kCodePiece> samples;
   while (const std::size_t count = decodeSamples(played, piece)) {
+    reader.next(std::span(samples).first(count));
     for (std::size_t j = 0; j < count; ++j)
-      counter.add(nextSample(input), piece[j]);
+      counter.add(samples[j], piece[j]);
   }
   counter.endFrame();
   return counter.whole;

@@ -24,7 +24,7 @@ struct Fidelity {
   std::uint64_t frames = 0;
 };
 
-[[nodiscard]] Fidelity measureFidelity(WaveInfo input, DecodeCursor played);
+[[nodiscard]] Fidelity measureFidelity(const WaveInfo& input, DecodeCursor played);
 
 // 10 log10(signal / error) in dB; infinite when nothing was lost.
 [[nodiscard]] double snrDb(const Fidelity& fidelity);

@@ -408,12 +408,12 @@ struct BlockSearch {
 
 // Decides the next block of codes and returns them; empty at the end.
 template <class Codec>
-std::span<const std::uint8_t> decideBlock(BlockSearch<Codec>& s, WaveInfo& wave) {
+std::span<const std::uint8_t> decideBlock(BlockSearch<Codec>& s, SampleReader& wave) {
   if (s.left == 0) return {};
   const std::size_t commit = std::min<std::size_t>(s.left, kBlock);
   const std::size_t span = std::min<std::size_t>(s.left, kSpan);
-  for (; s.held < span; ++s.held)
-    s.window[s.held] = nextSample(wave);
+  wave.next(std::span(s.window).subspan(s.held, span - s.held));
+  s.held = span;
   const std::span<const std::int32_t> samples = std::span(s.window).first(span);
   std::span<std::uint8_t> codes = std::span(s.decided).first(commit);
   std::uint64_t error = std::numeric_limits<std::uint64_t>::max();
@@ -451,14 +451,16 @@ std::span<const std::uint8_t> decideBlock(BlockSearch<Codec>& s, WaveInfo& wave)
 // widths): the encoder starts from the whole value, the player from the
 // stored low 16 bits.
 template <class Codec>
-std::uint64_t greedyError(WaveInfo wave, typename Codec::State encoder,
+std::uint64_t greedyError(const WaveInfo& wave, typename Codec::State encoder,
                           typename Codec::State player) {
   std::uint64_t total = 0;
-  for (std::uint32_t i = 1; i < wave.sampleCount; ++i) {
-    const std::int32_t sample = nextSample(wave);
-    const std::uint8_t code = Codec::step(encoder, sample);
-    Codec::apply(player, code);
-    total = addSaturated(total, squaredError(sample, Codec::output(player)));
+  SamplePieces pieces(wave);
+  for (auto samples = pieces.next(); !samples.empty(); samples = pieces.next()) {
+    for (const std::int32_t sample : samples) {
+      const std::uint8_t code = Codec::step(encoder, sample);
+      Codec::apply(player, code);
+      total = addSaturated(total, squaredError(sample, Codec::output(player)));
+    }
   }
   return total;
 }
@@ -475,29 +477,35 @@ void addProgress(EncodeProgress* progress, std::size_t samples) {
 }  // namespace
 
 template <class C>
-void searchPayload(const WaveInfo& start, std::int32_t seed, std::span<std::uint8_t> payload,
+void searchPayload(const WaveInfo& start, std::int32_t seed, PayloadOut out,
                    const SearchLevel& level, EncodeProgress* progress) {
-  WaveInfo wave = start;
   const typename C::State player = C::start(storedSeed(seed));
-  BlockSearch<C> search(level, player, wave.sampleCount - 1);
-  typename C::Packer packer;
-  std::uint8_t* out = payload.data();
-  for (auto codes = decideBlock(search, wave); !codes.empty(); codes = decideBlock(search, wave)) {
-    out = packer.pack(codes, out);
-    addProgress(progress, codes.size());
+  std::uint64_t error = 0;
+  {
+    SampleReader wave(start);
+    BlockSearch<C> search(level, player, start.sampleCount - 1);
+    typename C::Packer packer;
+    StreamWriter writer(out);
+    for (auto codes = decideBlock(search, wave); !codes.empty() && writer.ok();
+         codes = decideBlock(search, wave)) {
+      writer.commit(packer.pack(codes, writer.room(kBlock)));
+      addProgress(progress, codes.size());
+    }
+    error = search.error;
   }
-  if (search.error > greedyError<C>(start, C::start(seed), player)) {
-    encodeGreedy<C>(start, C::start(seed), payload);
+  // Over the searched codes, which the writer has handed on.
+  if (error > greedyError<C>(start, C::start(seed), player)) {
+    encodeGreedy<C>(start, C::start(seed), out);
   }
 }
 
-template void searchPayload<AdpcmCodec<4>>(const WaveInfo&, std::int32_t, std::span<std::uint8_t>,
+template void searchPayload<AdpcmCodec<4>>(const WaveInfo&, std::int32_t, PayloadOut,
                                            const SearchLevel&, EncodeProgress*);
-template void searchPayload<AdpcmCodec<3>>(const WaveInfo&, std::int32_t, std::span<std::uint8_t>,
+template void searchPayload<AdpcmCodec<3>>(const WaveInfo&, std::int32_t, PayloadOut,
                                            const SearchLevel&, EncodeProgress*);
-template void searchPayload<AdpcmCodec<2>>(const WaveInfo&, std::int32_t, std::span<std::uint8_t>,
+template void searchPayload<AdpcmCodec<2>>(const WaveInfo&, std::int32_t, PayloadOut,
                                            const SearchLevel&, EncodeProgress*);
-template void searchPayload<WfmCodec>(const WaveInfo&, std::int32_t, std::span<std::uint8_t>,
-                                      const SearchLevel&, EncodeProgress*);
+template void searchPayload<WfmCodec>(const WaveInfo&, std::int32_t, PayloadOut, const SearchLevel&,
+                                      EncodeProgress*);
 
 }  // namespace korvane

@@ -34,6 +34,7 @@
 #include <span>
 
 #include "coders/encode_progress.h"
+#include "format/sink.h"
 #include "wav/wave_reader.h"
 
 namespace korvane {
@@ -122,12 +123,11 @@ inline constexpr LevelRow kSearchLevels[kMaxSearchLevel + 1] = {
 // Payload coders with the greedy coders' contract (coders/greedy.h), for an
 // adapting codec C (coders/codecs.h); progress may be null. Instantiated for
 // AdpcmCodec<4>, <3>, <2> and WfmCodec.
-using PayloadSearch = void (*)(const WaveInfo& wave, std::int32_t seed,
-                               std::span<std::uint8_t> payload, const SearchLevel& level,
-                               EncodeProgress* progress);
+using PayloadSearch = void (*)(const WaveInfo& wave, std::int32_t seed, PayloadOut out,
+                               const SearchLevel& level, EncodeProgress* progress);
 
 template <class C>
-void searchPayload(const WaveInfo& wave, std::int32_t seed, std::span<std::uint8_t> payload,
+void searchPayload(const WaveInfo& wave, std::int32_t seed, PayloadOut out,
                    const SearchLevel& level, EncodeProgress* progress);
 
 }  // namespace korvane

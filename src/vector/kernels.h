@@ -39,6 +39,11 @@ using PlayKernel = void (*)(const VectorTables& tables, const std::uint8_t* code
 // in kDotLanes lanes added up in one fixed order.
 using DotKernel = float (*)(const float* taps, const float* x, std::size_t count);
 
+// n outputs that share their taps: out[k] = the sum over j < tapCount, in
+// that order, of taps[j] * sources[j][k] (vector/columns.h).
+using ColumnsKernel = void (*)(const float* taps, std::size_t tapCount, const float* const* sources,
+                               std::size_t n, float* out);
+
 struct VectorKernels {
   VectorPath path;
   // Whether coding in lanes beats the serial coder on this path (measured:
@@ -48,6 +53,7 @@ struct VectorKernels {
   PlayKernel adpcmPlay[3];
   LaneKernel wfmLanes;
   DotKernel dot;
+  ColumnsKernel columns;
 };
 
 [[nodiscard]] constexpr std::size_t adpcmSlot(unsigned bits) {

@@ -1,6 +1,7 @@
 // The portable kernels: the twin of every vector kernel, in plain C++ on the
 // codec core's own steps, for every CPU. They are the reference each path is
 // held to, bit for bit.
+#include "vector/columns.h"
 #include "vector/dot_lanes.h"
 #include "vector/family.h"
 #include "vector/lane_state.h"
@@ -42,6 +43,12 @@ float dot(const float* taps, const float* x, std::size_t count) {
   return dotLanes(taps, x, count);
 }
 
+// Vectors of four: every CPU's baseline (SSE2, NEON) has them.
+void columns(const float* taps, std::size_t tapCount, const float* const* sources, std::size_t n,
+             float* out) {
+  filterColumns<4, 8>(taps, tapCount, sources, n, out);
+}
+
 }  // namespace
 
 VectorKernels portableKernels() {
@@ -50,7 +57,8 @@ VectorKernels portableKernels() {
           {runLanes<AdpcmLane<4>>, runLanes<AdpcmLane<3>>, runLanes<AdpcmLane<2>>},
           {playAdpcm<4>, playAdpcm<3>, playAdpcm<2>},
           runLanes<WfmLane>,
-          dot};
+          dot,
+          columns};
 }
 
 }  // namespace korvane

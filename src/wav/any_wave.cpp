@@ -14,8 +14,8 @@ constexpr std::uint16_t kTagExtensible = 0xFFFE;
 constexpr std::uint8_t kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                         0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
-bool holds(std::span<const std::uint8_t> f, std::uint64_t at, std::uint64_t length) {
-  return at <= f.size() && length <= f.size() - at;
+bool holds(const ByteSource& f, std::uint64_t at, std::uint64_t length) {
+  return at <= f.size && length <= f.size - at;
 }
 
 // Reads the fmt chunk's contents into wave; false when they make no sense.
@@ -72,31 +72,41 @@ float valueAt(const AnyWave& wave, const std::uint8_t* p) {
 
 }  // namespace
 
-WaveError readAnyWave(std::span<const std::uint8_t> file, AnyWave& result) {
-  if (!holds(file, 0, 4) || std::memcmp(file.data(), "RIFF", 4) != 0) return WaveError::notRiff;
-  if (!holds(file, 8, 4) || std::memcmp(file.data() + 8, "WAVE", 4) != 0) return WaveError::notWave;
+WaveError readAnyWave(const ByteSource& file, AnyWave& result) {
+  std::uint8_t head[12] = {};
+  if (!holds(file, 0, 4) || !readBytes(file, 0, std::span(head, 4)) ||
+      std::memcmp(head, "RIFF", 4) != 0) {
+    return WaveError::notRiff;
+  }
+  if (!holds(file, 8, 4) || !readBytes(file, 8, std::span(head + 8, 4)) ||
+      std::memcmp(head + 8, "WAVE", 4) != 0) {
+    return WaveError::notWave;
+  }
   AnyWave wave;
+  wave.file = file;
   bool haveFormat = false;
   for (std::uint64_t at = 12; holds(file, at, 8);) {
-    const std::uint8_t* chunk = file.data() + at;
+    std::uint8_t chunk[8];
+    if (!readBytes(file, at, chunk)) return WaveError::noDataChunk;
     const std::uint64_t size = loadLe32(chunk + 4);
     at += 8;
     if (std::memcmp(chunk, "fmt ", 4) == 0) {
+      // Only the part of a fmt chunk that says anything is read.
       if (!holds(file, at, size)) return WaveError::notWave;
-      if (const WaveError e = readFormat(
-              file.subspan(static_cast<std::size_t>(at), static_cast<std::size_t>(size)), wave);
-          e != WaveError::none) {
+      std::uint8_t fmt[40] = {};
+      const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(size, sizeof fmt));
+      if (!readBytes(file, at, std::span(fmt, length))) return WaveError::notWave;
+      if (const WaveError e = readFormat(std::span(fmt, length), wave); e != WaveError::none) {
         return e;
       }
       haveFormat = true;
     } else if (std::memcmp(chunk, "data", 4) == 0) {
       if (!haveFormat) return WaveError::notWave;
       // A size past the end (streaming recorders) counts what is there.
-      const std::uint64_t present = std::min<std::uint64_t>(size, file.size() - at);
-      const std::uint64_t frameBytes = std::uint64_t{wave.containerBytes} * wave.channels;
-      wave.frames = present / frameBytes;
+      const std::uint64_t present = std::min<std::uint64_t>(size, file.size - at);
+      wave.frames = present / frameBytes(wave);
       if (wave.frames == 0) return WaveError::noSamples;
-      wave.data = file.data() + at;
+      wave.dataStart = at;
       result = wave;
       return WaveError::none;
     }
@@ -105,15 +115,20 @@ WaveError readAnyWave(std::span<const std::uint8_t> file, AnyWave& result) {
   return WaveError::noDataChunk;
 }
 
-void mixToMono(const AnyWave& wave, std::span<float> mono) {
+void mixToMono(const AnyWave& wave, const std::uint8_t* bytes, std::span<float> mono) {
   const std::size_t step = wave.containerBytes;
   const std::size_t channels = wave.channels;
-  const std::uint8_t* p = wave.data;
+  const std::uint8_t* p = bytes;
   if (!wave.isFloat && step == 2) {
-    // The common case, 16-bit PCM: whole-number sums, one scaling (stereo
-    // written out, so that the loop vectorises).
+    // The common case, 16-bit PCM: whole-number sums, one scaling (mono and
+    // stereo written out, so that the loops vectorise).
     const float scale = 1.0f / (32768.0f * static_cast<float>(channels));
     const std::size_t n = mono.size();
+    if (channels == 1) {
+      for (std::size_t i = 0; i < n; ++i)
+        mono[i] = static_cast<float>(static_cast<std::int16_t>(loadLe16(p + 2 * i))) * scale;
+      return;
+    }
     if (channels == 2) {
       for (std::size_t i = 0; i < n; ++i) {
         const std::int32_t sum = static_cast<std::int16_t>(loadLe16(p + 4 * i)) +
@@ -143,6 +158,33 @@ void mixToMono(const AnyWave& wave, std::span<float> mono) {
       sum += valueAt(wave, p);
     out = static_cast<float>(sum / static_cast<double>(channels));
   }
+}
+
+bool readMono(const AnyWave& wave, std::int64_t first, std::span<float> mono,
+              std::vector<std::uint8_t>& bytes) {
+  // Silence before the first frame and after the last.
+  const auto frames = static_cast<std::int64_t>(wave.frames);
+  const std::int64_t from = std::clamp<std::int64_t>(first, 0, frames);
+  const std::int64_t to =
+      std::clamp<std::int64_t>(first + static_cast<std::int64_t>(mono.size()), 0, frames);
+  const auto count = static_cast<std::size_t>(to > from ? to - from : 0);
+  const auto before = std::min(static_cast<std::size_t>(from - first), mono.size() - count);
+  std::fill(mono.begin(), mono.begin() + static_cast<long>(before), 0.0f);
+  std::fill(mono.begin() + static_cast<long>(before + count), mono.end(), 0.0f);
+  if (count == 0) return true;
+  const std::size_t step = frameBytes(wave);
+  const std::uint64_t at = wave.dataStart + static_cast<std::uint64_t>(from) * step;
+  const std::uint8_t* p = nullptr;
+  bool ok = true;
+  if (wave.file.inMemory()) {
+    p = wave.file.memory + at;
+  } else {
+    bytes.resize(count * step);
+    ok = readBytes(wave.file, at, bytes);
+    p = bytes.data();
+  }
+  mixToMono(wave, p, mono.subspan(before, count));
+  return ok;
 }
 
 }  // namespace korvane

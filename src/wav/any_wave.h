@@ -6,16 +6,20 @@
 // justified in their containers, and mixed to mono as the mean of all channels.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
+#include "wav/source.h"
 #include "wav/wave_reader.h"
 
 namespace korvane {
 
 struct AnyWave {
-  const std::uint8_t* data = nullptr;  // the first frame
-  std::uint64_t frames = 0;            // whole frames present
+  ByteSource file;
+  std::uint64_t dataStart = 0;  // offset of the first frame
+  std::uint64_t frames = 0;     // whole frames present
   std::uint32_t sampleRate = 0;
   std::uint16_t channels = 0;
   std::uint16_t bitsPerSample = 0;
@@ -23,14 +27,23 @@ struct AnyWave {
   bool isFloat = false;
 };
 
-// Parses the whole loaded file; every read stays inside it. The causes are
-// the exact reader's: notRiff, notWave (no WAVE, no fmt before the data, a
-// broken fmt), notPcm (neither PCM nor float), bitsNotSupported, noDataChunk,
-// noSamples.
-[[nodiscard]] WaveError readAnyWave(std::span<const std::uint8_t> file, AnyWave& wave);
+// Parses the header of a whole file; every read stays inside it. The causes
+// are the exact reader's: notRiff, notWave (no WAVE, no fmt before the data,
+// a broken fmt), notPcm (neither PCM nor float), bitsNotSupported,
+// noDataChunk, noSamples.
+[[nodiscard]] WaveError readAnyWave(const ByteSource& file, AnyWave& wave);
 
-// The mean of the channels of every frame, full scale +-1, into mono
-// (wave.frames of them).
-void mixToMono(const AnyWave& wave, std::span<float> mono);
+[[nodiscard]] inline std::size_t frameBytes(const AnyWave& wave) {
+  return std::size_t{wave.containerBytes} * wave.channels;
+}
+
+// The mean of the channels of each of mono.size() frames at bytes, full
+// scale +-1.
+void mixToMono(const AnyWave& wave, const std::uint8_t* bytes, std::span<float> mono);
+
+// Frames first .. first + mono.size() - 1 mixed to mono, silence for frames
+// outside the wave; bytes is kept from call to call. False where a read failed.
+bool readMono(const AnyWave& wave, std::int64_t first, std::span<float> mono,
+              std::vector<std::uint8_t>& bytes);
 
 }  // namespace korvane

@@ -27,6 +27,7 @@ void addFamilyKernels(VectorPath path, VectorKernels& k) {
   }
   k.wfmLanes = wide ? runWfmLanesAvx512 : runWfmLanesAvx2;
   k.dot = wide ? dotAvx512 : dotAvx2;
+  k.columns = wide ? columnsAvx512 : columnsAvx2;
 }
 
 }  // namespace korvane
