@@ -1,6 +1,7 @@
 #include "app/conversion.h"
 
 #include <cmath>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -170,13 +171,15 @@ int playAndWrite(Console& console, const Conversion& c, std::span<const std::uin
   }
   built.stream = cursor.info;
   built.outputBytes = decodedWaveLength(cursor.info.sampleCount);
-  constexpr std::size_t kPieceBytes = 256 * kCodePiece;  // 128 pieces of samples, 1 MiB
-  std::vector<std::uint8_t> buffers(2 * kPieceBytes);
+  // Two pieces of 128 KiB in turn: small enough to stay in the caches, and
+  // fresh memory (whose first touch is costly on some machines) kept small.
+  constexpr std::size_t kPieceBytes = 32 * kCodePiece;
+  const auto buffers = std::make_unique_for_overwrite<std::uint8_t[]>(2 * kPieceBytes);
   PieceWriter writer(output, c.options.preparation.threads > 1);
   const auto start = waveStart(cursor);
   bool ok = writer.put(start);
   for (std::size_t k = 0; ok; k ^= 1) {
-    const std::span<std::uint8_t> piece = std::span(buffers).subspan(k * kPieceBytes, kPieceBytes);
+    const std::span<std::uint8_t> piece(buffers.get() + k * kPieceBytes, kPieceBytes);
     const std::size_t n = nextWaveBytes(cursor, piece);
     if (n == 0) break;
     ok = writer.put(piece.first(n));

@@ -9,23 +9,14 @@
 
 namespace korvane {
 
-// By step index, each padded to 96 entries (three pairs of 16 for
-// two-register permutes): the sums a difference is compared with (sums[k],
-// k + 1 < magnitudes) and the base share of the step every code adds; and
-// the step index moves by code, with the highest step index. Built from the
-// core by makeVectorTables (vector/tables.h).
-//
-// The coders compare in 16 bits: the sums and the base share, in that order,
-// taken two at a time into one 32-bit entry (the earlier in the low half), so
-// that one lookup serves two of them; the base share is the high half of the
-// last pair. All of them lie below 65535.
+// By step index, padded to 96 entries (three sets of 32 for two-register
+// permutes): the step size; the step index moves by code (and by magnitude,
+// alike for either sign), with the highest step index. Built from the core
+// by makeVectorTables (vector/tables.h).
 struct VectorTables {
-  alignas(64) std::int32_t sums[7][96];
-  alignas(64) std::int32_t base[96];
-  alignas(64) std::int32_t pairs[4][96];
-  alignas(16) std::int32_t pairRows[96][4];  // pairs[p][i] at pairRows[i][p]
+  alignas(64) std::int32_t steps[96];
   alignas(64) std::int32_t moves[16];
-  alignas(32) std::int32_t movesByMagnitude[8];  // the move of either sign's code
+  alignas(32) std::int32_t movesByMagnitude[8];
   std::int32_t maxIndex;
   unsigned magnitudes;  // 2^(bits - 1)
 };

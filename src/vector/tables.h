@@ -19,24 +19,8 @@ constexpr VectorTables makeVectorTables() {
   VectorTables t{};
   t.magnitudes = 1u << (Bits - 1);
   t.maxIndex = kMaxStepIndex;
-  for (std::size_t i = 0; i <= kMaxStepIndex; ++i) {
-    for (std::size_t k = 0; k + 1 < t.magnitudes; ++k)
-      t.sums[k][i] = kMagnitudeRows<Bits>[i].sums[k];
-    t.base[i] = kMagnitudeRows<Bits>[i].deltas[0];
-  }
-  for (std::size_t i = 0; i <= kMaxStepIndex; ++i) {
-    std::array<std::int32_t, 8> values{};  // the sums, then the base share
-    for (std::size_t k = 0; k + 1 < t.magnitudes; ++k)
-      values[k] = kMagnitudeRows<Bits>[i].sums[k];
-    values[t.magnitudes - 1] = kMagnitudeRows<Bits>[i].deltas[0];
-    for (std::size_t p = 0; p < t.magnitudes / 2; ++p) {
-      if (values[2 * p] >= 0xFFFF || values[2 * p + 1] >= 0xFFFF) throw "a value needs 17 bits";
-      t.pairs[p][i] =
-          static_cast<std::int32_t>(static_cast<std::uint32_t>(values[2 * p]) |
-                                    static_cast<std::uint32_t>(values[2 * p + 1]) << 16);
-      t.pairRows[i][p] = t.pairs[p][i];
-    }
-  }
+  for (std::size_t i = 0; i <= kMaxStepIndex; ++i)
+    t.steps[i] = kStepTable[i];
   // The step index update reads a move's low eight bits as signed (updateStepIndex).
   for (std::size_t c = 0; c < (2u << (Bits - 1)); ++c) {
     const std::int16_t move = Bits == 4   ? kIndexTable4[c]

@@ -1,9 +1,8 @@
 // The AVX2 kernels of the speculative coders, for processors without
 // AVX-512: the core's greedy quantizers, eight lanes to a register and two
-// registers at once. ADPCM table lookups are gathers of the pair tables
-// (vector/kernel_types.h) read as rows, one load a lane (lookup_avx2.h): with
-// gathers the lanes ran slower than the serial coder on the build machine.
-// This file alone is compiled for AVX2.
+// registers at once. The step sizes are looked up a load a lane
+// (lookup_avx2.h): with gathers the lanes ran slower than the serial coder
+// on the build machine. This file alone is compiled for AVX2.
 #include <immintrin.h>
 
 #include "vector/x86/lookup_avx2.h"
@@ -30,8 +29,11 @@ inline __m256i aboveUnsigned(__m256i a, __m256i b) {
   return _mm256_cmpgt_epi32(_mm256_xor_si256(a, sign), _mm256_xor_si256(b, sign));
 }
 
-// One sample in eight lanes: the steps of quantizeAdpcm, as the AVX-512
-// kernel takes them (the sums compared in 16 bits, two to an entry).
+// One sample in eight lanes: the steps of quantizeAdpcm, the magnitude found
+// as the core's greedy quantizer defines it (one step, then half a step, then
+// a quarter, each on what the one before left over), the reconstruction the
+// base share of the step plus the parts taken.
+template <int Tests>  // magnitude bits: 3, 2 or 1
 struct AdpcmStep {
   const VectorTables& t;
 
@@ -39,27 +41,19 @@ struct AdpcmStep {
   __m256i operator()(Lanes& s, __m256i x) const {
     const __m256i diff = _mm256_sub_epi32(x, s.first);
     const __m256i negative = _mm256_cmpgt_epi32(_mm256_setzero_si256(), diff);
-    const __m256i d = _mm256_min_epi32(_mm256_abs_epi32(diff), splat(0xFFFE));
-    const __m256i both = _mm256_or_si256(d, _mm256_slli_epi32(d, 16));
-    const unsigned pairCount = t.magnitudes / 2;
-    __m256i pairs[4];
-    pairsOf(t, s.second, pairs);
-    __m256i count = _mm256_setzero_si256();
-    __m256i reached = _mm256_setzero_si256();
-    __m256i pair = _mm256_setzero_si256();
-    for (unsigned p = 0; p < pairCount; ++p) {
-      pair = pairs[p];
-      __m256i ge = _mm256_cmpeq_epi16(_mm256_max_epu16(both, pair), both);
-      if (p + 1 == pairCount) ge = _mm256_and_si256(ge, splat(0xFFFF));  // not the base share
-      count = _mm256_sub_epi16(count, ge);
-      reached = _mm256_max_epu16(reached, _mm256_and_si256(ge, pair));
+    __m256i d = _mm256_abs_epi32(diff);
+    const __m256i step = stepsOf(t, s.second);
+    __m256i delta = _mm256_srli_epi32(step, Tests);
+    __m256i magnitude = _mm256_setzero_si256();
+    for (int j = 0; j < Tests; ++j) {
+      const __m256i part = _mm256_srli_epi32(step, j);
+      const __m256i reached = _mm256_cmpgt_epi32(part, d);  // d < part
+      const __m256i taken = _mm256_andnot_si256(reached, part);
+      d = _mm256_sub_epi32(d, taken);
+      delta = _mm256_add_epi32(delta, taken);
+      magnitude =
+          _mm256_or_si256(magnitude, _mm256_andnot_si256(reached, splat(1 << (Tests - 1 - j))));
     }
-    const __m256i low = splat(0xFFFF);
-    const __m256i magnitude =
-        _mm256_add_epi32(_mm256_and_si256(count, low), _mm256_srli_epi32(count, 16));
-    const __m256i delta = _mm256_add_epi32(
-        _mm256_srli_epi32(pair, 16),
-        _mm256_max_epi32(_mm256_and_si256(reached, low), _mm256_srli_epi32(reached, 16)));
     const __m256i moved = _mm256_blendv_epi8(_mm256_add_epi32(s.first, delta),
                                              _mm256_sub_epi32(s.first, delta), negative);
     s.first = _mm256_max_epi32(_mm256_min_epi32(moved, splat(32767)), splat(-32768));
@@ -189,7 +183,16 @@ void runLanes(const LaneRun& run, const Step& step) {
 }  // namespace
 
 void runAdpcmLanesAvx2(const LaneRun& run) {
-  runLanes(run, AdpcmStep{*run.adpcm});
+  const VectorTables& t = *run.adpcm;
+  // The magnitude bits as a constant, so that the tests unroll.
+  switch (t.magnitudes) {
+    case 8:
+      return runLanes(run, AdpcmStep<3>{t});
+    case 4:
+      return runLanes(run, AdpcmStep<2>{t});
+    default:
+      return runLanes(run, AdpcmStep<1>{t});
+  }
 }
 
 void runWfmLanesAvx2(const LaneRun& run) {

@@ -19,12 +19,11 @@ struct Lanes {
   __m512i second;
 };
 
-// One sample in sixteen lanes: the steps of quantizeAdpcm. The magnitude is
-// the number of sums the difference reaches and its reconstruction the base
-// share plus the largest sum reached (the core builds the sums as the
-// reconstructions less the base). The sums are compared in 16 bits, two to a
-// lookup (vector/kernel_types.h); the difference is held below 65535 for
-// that, which changes no comparison.
+// One sample in sixteen lanes: the steps of quantizeAdpcm, the magnitude
+// found as the core's greedy quantizer defines it (one step, then half a
+// step, then a quarter, each on what the one before left over), the
+// reconstruction the base share of the step plus the parts taken.
+template <int Tests>  // magnitude bits: 3, 2 or 1
 struct AdpcmStep {
   const VectorTables& t;
 
@@ -32,26 +31,18 @@ struct AdpcmStep {
   __m512i operator()(Lanes& s, __m512i x) const {
     const __m512i diff = _mm512_sub_epi32(x, s.first);
     const __mmask16 negative = _mm512_cmplt_epi32_mask(diff, _mm512_setzero_si512());
-    const __m512i d = _mm512_min_epi32(_mm512_abs_epi32(diff), _mm512_set1_epi32(0xFFFE));
-    const __m512i both = _mm512_or_si512(d, _mm512_slli_epi32(d, 16));
-    const IndexThirds thirds = thirdsOf(s.second);
-    const unsigned pairCount = t.magnitudes / 2;
-    __m512i count = _mm512_setzero_si512();
-    __m512i reached = _mm512_setzero_si512();
-    __m512i pair = _mm512_setzero_si512();
-    for (unsigned p = 0; p < pairCount; ++p) {
-      pair = lookup(t.pairs[p], s.second, thirds);
-      __mmask32 ge = _mm512_cmpge_epu16_mask(both, pair);
-      if (p + 1 == pairCount) ge &= 0x55555555u;  // not the base share
-      count = _mm512_mask_add_epi16(count, ge, count, _mm512_set1_epi16(1));
-      reached = _mm512_mask_max_epu16(reached, ge, reached, pair);
+    __m512i d = _mm512_abs_epi32(diff);
+    const __m512i step = lookup(t.steps, s.second, thirdsOf(s.second));
+    __m512i delta = _mm512_srli_epi32(step, Tests);
+    __m512i magnitude = _mm512_setzero_si512();
+    for (int j = 0; j < Tests; ++j) {
+      const __m512i part = _mm512_srli_epi32(step, static_cast<unsigned>(j));
+      const __mmask16 taken = _mm512_cmpge_epi32_mask(d, part);
+      d = _mm512_mask_sub_epi32(d, taken, d, part);
+      delta = _mm512_mask_add_epi32(delta, taken, delta, part);
+      magnitude = _mm512_mask_or_epi32(magnitude, taken, magnitude,
+                                       _mm512_set1_epi32(1 << (Tests - 1 - j)));
     }
-    const __m512i low = _mm512_set1_epi32(0xFFFF);
-    const __m512i magnitude =
-        _mm512_add_epi32(_mm512_and_si512(count, low), _mm512_srli_epi32(count, 16));
-    const __m512i delta = _mm512_add_epi32(
-        _mm512_srli_epi32(pair, 16),
-        _mm512_max_epi32(_mm512_and_si512(reached, low), _mm512_srli_epi32(reached, 16)));
     const __m512i moved =
         _mm512_mask_sub_epi32(_mm512_add_epi32(s.first, delta), negative, s.first, delta);
     s.first = _mm512_max_epi32(_mm512_min_epi32(moved, _mm512_set1_epi32(32767)),
@@ -172,7 +163,16 @@ void runLanes(const LaneRun& run, const Step& step) {
 }  // namespace
 
 void runAdpcmLanesAvx512(const LaneRun& run) {
-  runLanes(run, AdpcmStep{*run.adpcm});
+  const VectorTables& t = *run.adpcm;
+  // The magnitude bits as a constant, so that the tests unroll.
+  switch (t.magnitudes) {
+    case 8:
+      return runLanes(run, AdpcmStep<3>{t});
+    case 4:
+      return runLanes(run, AdpcmStep<2>{t});
+    default:
+      return runLanes(run, AdpcmStep<1>{t});
+  }
 }
 
 void runWfmLanesAvx512(const LaneRun& run) {

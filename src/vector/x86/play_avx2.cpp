@@ -61,8 +61,8 @@ inline void compose(Steps& s) {
 
 // x after each of the eight steps "add, then clamp to low..high", the plain
 // prefix sum where no running sum leaves the range.
-[[gnu::always_inline]] inline __m256i play(__m256i add, __m256i x, std::int32_t low,
-                                           std::int32_t high) {
+[[gnu::always_inline]] inline __m256i playSteps(__m256i add, __m256i x, std::int32_t low,
+                                                std::int32_t high) {
   const __m256i zero = _mm256_setzero_si256();
   __m256i sums = add;
   sums = _mm256_add_epi32(sums, shifted<1>(sums, zero));
@@ -75,10 +75,22 @@ inline void compose(Steps& s) {
   return playClamped(add, x, low, high);
 }
 
-}  // namespace
+// Each code's reconstruction at the step before it: the base share of the
+// step, and for each magnitude bit set the part of the step it stands for.
+template <int Tests>  // magnitude bits: 3, 2 or 1
+__m256i deltaOf(__m256i step, __m256i magnitude) {
+  __m256i delta = _mm256_srli_epi32(step, Tests);
+  for (int j = 0; j < Tests; ++j) {
+    const __m256i bit = splat(1 << (Tests - 1 - j));
+    const __m256i set = _mm256_cmpeq_epi32(_mm256_and_si256(magnitude, bit), bit);
+    delta = _mm256_add_epi32(delta, _mm256_and_si256(set, _mm256_srli_epi32(step, j)));
+  }
+  return delta;
+}
 
-void playAdpcmAvx2(const VectorTables& t, const std::uint8_t* codes, std::size_t count,
-                   std::int32_t& predictor, std::int32_t& index, std::int16_t* out) {
+template <int Tests>
+void play(const VectorTables& t, const std::uint8_t* codes, std::size_t count,
+          std::int32_t& predictor, std::int32_t& index, std::int16_t* out) {
   const __m256i moves = _mm256_load_si256(reinterpret_cast<const __m256i*>(t.movesByMagnitude));
   const __m256i sign = splat(static_cast<std::int32_t>(t.magnitudes));
   const __m256i magnitudeBits = splat(static_cast<std::int32_t>(t.magnitudes) - 1);
@@ -90,27 +102,13 @@ void playAdpcmAvx2(const VectorTables& t, const std::uint8_t* codes, std::size_t
     const __m256i magnitude = _mm256_and_si256(code, magnitudeBits);
     // The step index after each code, then the one before it.
     const __m256i after =
-        play(_mm256_permutevar8x32_epi32(moves, magnitude), carryIndex, 0, t.maxIndex);
+        playSteps(_mm256_permutevar8x32_epi32(moves, magnitude), carryIndex, 0, t.maxIndex);
     const __m256i before = shifted<1>(after, carryIndex);
     carryIndex = lastLane(after);
-    // Each code's reconstruction: the base share and sum m - 1 of the pairs.
-    __m256i pairs[4];
-    pairsOf(t, before, pairs);
-    const __m256i position = _mm256_sub_epi32(magnitude, splat(1));
-    const __m256i which = _mm256_srai_epi32(position, 1);
-    const unsigned pairCount = t.magnitudes / 2;
-    __m256i reached = pairs[0];
-    for (unsigned p = 1; p < pairCount; ++p) {
-      reached = _mm256_blendv_epi8(reached, pairs[p],
-                                   _mm256_cmpeq_epi32(which, splat(static_cast<std::int32_t>(p))));
-    }
-    const __m256i half = _mm256_slli_epi32(_mm256_and_si256(position, splat(1)), 4);
-    reached = _mm256_and_si256(_mm256_srlv_epi32(reached, half), splat(0xFFFF));
-    reached = _mm256_and_si256(reached, _mm256_cmpgt_epi32(magnitude, _mm256_setzero_si256()));
-    __m256i delta = _mm256_add_epi32(_mm256_srli_epi32(pairs[pairCount - 1], 16), reached);
+    __m256i delta = deltaOf<Tests>(stepsOf(t, before), magnitude);
     const __m256i negative = _mm256_cmpeq_epi32(_mm256_and_si256(code, sign), sign);
-    delta = _mm256_blendv_epi8(delta, _mm256_sub_epi32(_mm256_setzero_si256(), delta), negative);
-    const __m256i played = play(delta, carryPredictor, -32768, 32767);
+    delta = _mm256_sub_epi32(_mm256_xor_si256(delta, negative), negative);  // -delta where set
+    const __m256i played = playSteps(delta, carryPredictor, -32768, 32767);
     carryPredictor = lastLane(played);
     const __m128i samples =
         _mm_packs_epi32(_mm256_castsi256_si128(played), _mm256_extracti128_si256(played, 1));
@@ -118,6 +116,20 @@ void playAdpcmAvx2(const VectorTables& t, const std::uint8_t* codes, std::size_t
   }
   index = _mm256_cvtsi256_si32(carryIndex);
   predictor = _mm256_cvtsi256_si32(carryPredictor);
+}
+
+}  // namespace
+
+void playAdpcmAvx2(const VectorTables& t, const std::uint8_t* codes, std::size_t count,
+                   std::int32_t& predictor, std::int32_t& index, std::int16_t* out) {
+  switch (t.magnitudes) {
+    case 8:
+      return play<3>(t, codes, count, predictor, index, out);
+    case 4:
+      return play<2>(t, codes, count, predictor, index, out);
+    default:
+      return play<1>(t, codes, count, predictor, index, out);
+  }
 }
 
 }  // namespace korvane

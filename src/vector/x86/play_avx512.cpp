@@ -75,10 +75,23 @@ inline __m512i apply(const Steps& s, __m512i x) {
   return playClamped(add, x, low, high);
 }
 
-}  // namespace
+// Each code's reconstruction at the step before it: the base share of the
+// step, and for each magnitude bit set the part of the step it stands for.
+template <int Tests>  // magnitude bits: 3, 2 or 1
+__m512i deltaOf(__m512i step, __m512i magnitude) {
+  __m512i delta = _mm512_srli_epi32(step, Tests);
+  for (int j = 0; j < Tests; ++j) {
+    const __mmask16 set =
+        _mm512_test_epi32_mask(magnitude, _mm512_set1_epi32(1 << (Tests - 1 - j)));
+    delta =
+        _mm512_mask_add_epi32(delta, set, delta, _mm512_srli_epi32(step, static_cast<unsigned>(j)));
+  }
+  return delta;
+}
 
-void playAdpcmAvx512(const VectorTables& t, const std::uint8_t* codes, std::size_t count,
-                     std::int32_t& predictor, std::int32_t& index, std::int16_t* out) {
+template <int Tests>
+void playCodes(const VectorTables& t, const std::uint8_t* codes, std::size_t count,
+               std::int32_t& predictor, std::int32_t& index, std::int16_t* out) {
   const __m512i moves = _mm512_load_si512(reinterpret_cast<const __m512i*>(t.moves));
   const __m512i sign = _mm512_set1_epi32(static_cast<int>(t.magnitudes));
   const __m512i magnitudeBits = _mm512_set1_epi32(static_cast<int>(t.magnitudes) - 1);
@@ -91,24 +104,8 @@ void playAdpcmAvx512(const VectorTables& t, const std::uint8_t* codes, std::size
     const __m512i after = play(_mm512_permutexvar_epi32(code, moves), carryIndex, 0, t.maxIndex);
     const __m512i before = _mm512_alignr_epi32(after, carryIndex, 15);
     carryIndex = _mm512_permutexvar_epi32(_mm512_set1_epi32(15), after);
-    // Each code's reconstruction: the base share and the largest sum its
-    // magnitude m reaches, sum m - 1 of the pair tables (vector/kernel_types.h):
-    // the pair (m - 1) / 2, its high half where m - 1 is odd.
-    const IndexThirds thirds = thirdsOf(before);
     const __m512i magnitude = _mm512_and_si512(code, magnitudeBits);
-    const __m512i position = _mm512_sub_epi32(magnitude, _mm512_set1_epi32(1));
-    const __m512i which = _mm512_srai_epi32(position, 1);
-    __m512i pair = lookup(t.pairs[0], before, thirds);
-    __m512i reached = pair;
-    for (unsigned p = 1; p < t.magnitudes / 2; ++p) {
-      pair = lookup(t.pairs[p], before, thirds);
-      reached = _mm512_mask_mov_epi32(
-          reached, _mm512_cmpeq_epi32_mask(which, _mm512_set1_epi32(static_cast<int>(p))), pair);
-    }
-    const __m512i half = _mm512_slli_epi32(_mm512_and_si512(position, _mm512_set1_epi32(1)), 4);
-    reached = _mm512_maskz_and_epi32(_mm512_cmpgt_epi32_mask(magnitude, _mm512_setzero_si512()),
-                                     _mm512_srlv_epi32(reached, half), _mm512_set1_epi32(0xFFFF));
-    __m512i delta = _mm512_add_epi32(_mm512_srli_epi32(pair, 16), reached);
+    __m512i delta = deltaOf<Tests>(lookup(t.steps, before, thirdsOf(before)), magnitude);
     const __mmask16 negative = _mm512_test_epi32_mask(code, sign);
     delta = _mm512_mask_sub_epi32(delta, negative, _mm512_setzero_si512(), delta);
     const __m512i played = play(delta, carryPredictor, -32768, 32767);
@@ -120,6 +117,20 @@ void playAdpcmAvx512(const VectorTables& t, const std::uint8_t* codes, std::size
   index = lanes[0];
   _mm512_store_si512(lanes, carryPredictor);
   predictor = lanes[0];
+}
+
+}  // namespace
+
+void playAdpcmAvx512(const VectorTables& t, const std::uint8_t* codes, std::size_t count,
+                     std::int32_t& predictor, std::int32_t& index, std::int16_t* out) {
+  switch (t.magnitudes) {
+    case 8:
+      return playCodes<3>(t, codes, count, predictor, index, out);
+    case 4:
+      return playCodes<2>(t, codes, count, predictor, index, out);
+    default:
+      return playCodes<1>(t, codes, count, predictor, index, out);
+  }
 }
 
 }  // namespace korvane
