@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Whole-process comparison: korvane against a baseline build of korvane, and
-# against ffmpeg's IMA ADPCM encoder and cat (the I/O floor), on ten minutes of
-# speech at 16 kHz (the speech corpus repeated), ten minutes of white noise and
-# five seconds of speech. Every command runs --runs times, all of them in
-# turn, so that the machine's drift falls on all alike; prints the median wall
-# time, the median CPU time (user and system) and the peak memory of each.
-# Outputs are written over files that exist, as a build script does.
-#   bench/compare.sh [--baseline PROGRAM | --baseline-rev REV] [--runs N] [--install]
+# against ffmpeg's IMA ADPCM encoder, sox's resampler and cat (the I/O floor),
+# on ten minutes of speech at 16 kHz (the speech corpus repeated), ten minutes
+# of white noise and five seconds of speech: every greedy encoder, -D of each
+# (over a file that exists and to a new one) and --rate from ten minutes at
+# 48 kHz. Every command runs --runs times, all of them in turn, so that the
+# machine's drift falls on all alike; prints the median wall time, the median
+# CPU time (user and system) and the peak memory of each. Outputs are written
+# over files that exist, as a build script does, but where a row says "new".
+#   bench/compare.sh [--baseline PROGRAM | --baseline-rev REV] [--runs N]
+#                    [--vector PATH] [--install]
 # --baseline-rev builds that revision in a worktree under build/ first;
+# --vector sets KORVANE_VECTOR for this build's runs (portable, avx2, avx512);
 # --install fetches ffmpeg, sox, espeak-ng and python3 from Debian.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,6 +26,7 @@ while [ $# -gt 0 ]; do
     --runs) runs=$2; shift ;;
     --baseline) baseline=$(realpath "$2"); shift ;;
     --baseline-rev) rev=$2; shift ;;
+    --vector) export KORVANE_VECTOR=$2; shift ;;
     *) echo "compare.sh: unknown argument $1" >&2; exit 2 ;;
   esac
   shift
@@ -59,7 +64,10 @@ fi
 [ -f "$work/five-seconds.wav" ] || sox "$work/ten-minutes.wav" "$work/five-seconds.wav" trim 100 5
 [ -f "$work/noise.wav" ] ||
   sox -n -r 16000 -b 16 -c 1 "$work/noise.wav" synth 600 whitenoise vol 0.5
-"$korvane" -E4 "$work/ten-minutes.wav" "$work/speech.AD4" >/dev/null
+[ -f "$work/mono48.wav" ] || sox "$work/ten-minutes.wav" -r 48000 "$work/mono48.wav"
+for switch in -E4 -E3 -E2 -E1; do
+  "$korvane" $switch "$work/ten-minutes.wav" "$work/speech$switch" >/dev/null
+done
 
 # Lines of "label<TAB>command"; the label names the row, "baseline" or "now" the column.
 commands=()
@@ -76,7 +84,17 @@ for who in baseline now; do
       add "$who|korvane $switch, $input" "$program $switch $wav $work/$who$switch.out"
     done
   done
-  add "$who|korvane -D of the speech .AD4" "$program -D $work/speech.AD4 $work/$who-decoded.wav"
+  for switch in -E4 -E3 -E2 -E1; do
+    add "$who|korvane -D of the speech $switch" "$program -D $work/speech$switch $work/$who-decoded.wav"
+    add "$who|korvane -D of the speech $switch, new" "$program -D $work/speech$switch $work/$who-new.wav"
+  done
+  for rate in 8000 16000; do
+    add "$who|korvane -E16 --rate=$rate, 48 kHz" \
+      "$program -E16 $work/mono48.wav $work/$who-rate.out --rate=$rate"
+  done
+done
+for rate in 8000 16000; do
+  add "now|sox rate -v $rate, 48 kHz" "sox $work/mono48.wav -r $rate $work/sox.wav rate -v"
 done
 if command -v ffmpeg >/dev/null; then
   add "now|ffmpeg -c:a adpcm_ima_wav, ten-minutes" \
@@ -93,16 +111,16 @@ with open(sys.argv[2]) as listing:
 wall = {label: [] for label, _ in rows}
 cpu = {label: [] for label, _ in rows}
 peak = {label: 0 for label, _ in rows}
+null = os.open(os.devnull, os.O_WRONLY)
+actions = [(os.POSIX_SPAWN_DUP2, null, 1), (os.POSIX_SPAWN_DUP2, null, 2)]
 for r in range(runs + 1):  # the first round warms the caches and is not counted
     for label, command in rows:
         args = shlex.split(command)
+        if label.endswith(', new') and os.path.exists(args[-1]):
+            os.unlink(args[-1])  # a row of a new output: none there before it
+        # posix_spawn (vfork underneath): little of the spawner's own time lands in a row.
         start = time.perf_counter()
-        pid = os.fork()
-        if pid == 0:
-            null = os.open(os.devnull, os.O_WRONLY)
-            os.dup2(null, 1)
-            os.dup2(null, 2)
-            os.execvp(args[0], args)
+        pid = os.posix_spawnp(args[0], args, os.environ, file_actions=actions)
         _, status, usage = os.wait4(pid, 0)
         elapsed = time.perf_counter() - start
         if status != 0:
