@@ -12,7 +12,7 @@
 #                    [--vector PATH] [--install]
 # --baseline-rev builds that revision in a worktree under build/ first;
 # --vector sets KORVANE_VECTOR for this build's runs (portable, avx2, avx512);
-# --install fetches ffmpeg, sox, espeak-ng and python3 from Debian.
+# --install fetches ffmpeg, sox, espeak-ng, python3 and GNU time from Debian.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/lib.sh
@@ -32,7 +32,7 @@ while [ $# -gt 0 ]; do
   shift
 done
 if [ -n "$install" ]; then
-  install_debian ffmpeg sox espeak-ng python3
+  install_debian ffmpeg sox espeak-ng python3 time
 fi
 command -v python3 >/dev/null && command -v sox >/dev/null || {
   echo "compare.sh: needs python3 and sox (run with --install)" >&2; exit 1; }
@@ -128,7 +128,16 @@ for r in range(runs + 1):  # the first round warms the caches and is not counted
         if r > 0:
             wall[label].append(elapsed * 1000)
             cpu[label].append((usage.ru_utime + usage.ru_stime) * 1000)
-            peak[label] = max(peak[label], usage.ru_maxrss)
+# Peak memory once a command, through GNU time, whose own few pages are all
+# the child starts with (a child of this script would count its pages too).
+import subprocess
+for label, command in rows:
+    args = shlex.split(command)
+    if label.endswith(', new') and os.path.exists(args[-1]):
+        os.unlink(args[-1])
+    done = subprocess.run(['/usr/bin/time', '-f', '%M'] + args, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.PIPE, text=True)
+    peak[label] = int(done.stderr.strip().splitlines()[-1])
 def figure(label):
     if label not in wall:
         return '', ''

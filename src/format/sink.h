@@ -44,7 +44,7 @@ struct PayloadOut {
 // buffer of bounded size and handed to the sink in large pieces.
 class StreamWriter {
  public:
-  static constexpr std::size_t kBytes = std::size_t{1} << 16;
+  static constexpr std::size_t kBytes = std::size_t{1} << 15;
 
   explicit StreamWriter(const PayloadOut& out) : out_(out) {}
   ~StreamWriter() { (void)flush(); }

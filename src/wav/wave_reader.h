@@ -132,7 +132,7 @@ class SampleReader {
   }
 
  private:
-  static constexpr std::size_t kReadBytes = std::size_t{1} << 17;
+  static constexpr std::size_t kReadBytes = std::size_t{1} << 15;
 
   WaveInfo wave_;
   std::unique_ptr<std::uint8_t[]> buffer_;
