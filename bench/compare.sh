@@ -69,38 +69,36 @@ for switch in -E4 -E3 -E2 -E1; do
   "$korvane" $switch "$work/ten-minutes.wav" "$work/speech$switch" >/dev/null
 done
 
-# Lines of "label<TAB>command"; the label names the row, "baseline" or "now" the column.
+# Lines of "label<TAB>command"; the label names the row, "baseline" or "now"
+# the column. Each row's baseline runs just before its now, so that what the
+# commands before leave behind (dirty pages being written out) falls on both.
 commands=()
-add() { commands+=("$1	$2"); }
-for who in baseline now; do
-  program=$korvane
-  if [ $who = baseline ]; then
-    [ -n "$baseline" ] || continue
-    program=$baseline
-  fi
-  for input in ten-minutes noise five-seconds; do
-    wav=$work/$input.wav
-    for switch in -E4 -E3 -E2 -E1; do
-      add "$who|korvane $switch, $input" "$program $switch $wav $work/$who$switch.out"
-    done
-  done
+add() {  # add ROW ARGUMENTS...: the row for both programs
+  local row=$1; shift
+  [ -z "$baseline" ] || commands+=("baseline|$row	$baseline $*")
+  commands+=("now|$row	$korvane $*")
+}
+for input in ten-minutes noise five-seconds; do
   for switch in -E4 -E3 -E2 -E1; do
-    add "$who|korvane -D of the speech $switch" "$program -D $work/speech$switch $work/$who-decoded.wav"
-    add "$who|korvane -D of the speech $switch, new" "$program -D $work/speech$switch $work/$who-new.wav"
+    add "korvane $switch, $input" "$switch $work/$input.wav $work/out$switch"
   done
-  for rate in 8000 16000; do
-    add "$who|korvane -E16 --rate=$rate, 48 kHz" \
-      "$program -E16 $work/mono48.wav $work/$who-rate.out --rate=$rate"
-  done
+done
+for switch in -E4 -E3 -E2 -E1; do
+  add "korvane -D of the speech $switch" "-D $work/speech$switch $work/decoded.wav"
+  add "korvane -D of the speech $switch, new" "-D $work/speech$switch $work/new.wav"
 done
 for rate in 8000 16000; do
-  add "now|sox rate -v $rate, 48 kHz" "sox $work/mono48.wav -r $rate $work/sox.wav rate -v"
+  add "korvane -E16 --rate=$rate, 48 kHz" "-E16 $work/mono48.wav $work/rate.out --rate=$rate"
+done
+other() { commands+=("now|$1	$2"); }
+for rate in 8000 16000; do
+  other "sox rate -v $rate, 48 kHz" "sox $work/mono48.wav -r $rate $work/sox.wav rate -v"
 done
 if command -v ffmpeg >/dev/null; then
-  add "now|ffmpeg -c:a adpcm_ima_wav, ten-minutes" \
+  other "ffmpeg -c:a adpcm_ima_wav, ten-minutes" \
     "ffmpeg -nostdin -v error -y -i $work/ten-minutes.wav -c:a adpcm_ima_wav $work/ffmpeg.wav"
 fi
-add "now|cat (I/O floor), ten-minutes" "sh -c 'cat $work/ten-minutes.wav > $work/cat.out'"
+other "cat (I/O floor), ten-minutes" "sh -c 'cat $work/ten-minutes.wav > $work/cat.out'"
 
 printf '%s\n' "${commands[@]}" >"$work/commands.txt"
 python3 - "$runs" "$work/commands.txt" <<'PY'

@@ -33,14 +33,22 @@ std::uint64_t toSixteenBits(std::span<const float> y, double factor, std::span<s
   return clipped;
 }
 
-// What one thread works in, kept from block to block.
+// What one thread works in, kept from block to block, with the last block it
+// made: a read that ends inside a block and the next that starts there make
+// it once.
 struct Scratch {
   std::vector<std::uint8_t> bytes;
   std::vector<float> x;
   std::vector<float> y;
   ResampleScratch resample;
   std::vector<std::int16_t> samples;
+  std::uint64_t madeBy = 0;  // the input's number (0: none yet)
+  std::uint64_t madeBlock = 0;
 };
+
+// Each prepared input's number, so that a thread's last block is never taken
+// for one of another input at the same address.
+std::atomic<std::uint64_t> gInputs{0};
 
 Scratch& scratch() {
   thread_local Scratch s;
@@ -52,6 +60,7 @@ Scratch& scratch() {
 WaveError PreparedInput::open(const ByteSource& file, const Preparation& how,
                               const VectorKernels& kernels) {
   if (const WaveError error = readAnyWave(file, wave_); error != WaveError::none) return error;
+  number_ = ++gInputs;
   how_ = how;
   rate_ = how.rate != 0 ? how.rate : wave_.sampleRate;
   count_ = resampledLength(wave_.frames, wave_.sampleRate, rate_);
@@ -110,8 +119,12 @@ bool PreparedInput::fill(const void* self, std::uint64_t offset, std::span<std::
     const std::uint64_t at = offset + done - kWaveHeaderBytes;  // byte of the samples
     const std::uint64_t block = at / (2 * kBlock);
     const std::uint64_t first = block * kBlock;
-    s.samples.resize(static_cast<std::size_t>(std::min(kBlock, p.count_ - first)));
-    p.makeBlock(block, s.samples);
+    if (s.madeBy != p.number_ || s.madeBlock != block) {
+      s.samples.resize(static_cast<std::size_t>(std::min(kBlock, p.count_ - first)));
+      p.makeBlock(block, s.samples);
+      s.madeBy = p.number_;
+      s.madeBlock = block;
+    }
     const auto from = static_cast<std::size_t>(at - 2 * first);
     const std::size_t n = std::min(2 * s.samples.size() - from, out.size() - done);
     // Whole samples, low byte first, then any odd byte at either end.

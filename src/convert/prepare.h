@@ -61,6 +61,7 @@ class PreparedInput {
   [[nodiscard]] float peak() const;
 
   AnyWave wave_;
+  std::uint64_t number_ = 0;  // this input's number among all prepared
   Preparation how_;
   bool resampling_ = false;
   Resampler resampler_;

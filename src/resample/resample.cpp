@@ -100,6 +100,16 @@ std::size_t stageLength(const ResampleStage& st, std::int64_t first, std::size_t
   return static_cast<std::size_t>(stageStart(st, last) - stageStart(st, first)) + st.design.taps;
 }
 
+// x dealt into rows of `Down` (row q holds x[q], x[q + Down], ...), as far as
+// whole groups of Down go.
+template <std::size_t Down>
+void deal(const float* x, std::size_t whole, std::size_t stride, float* rows) {
+  for (std::size_t i = 0; i < whole; ++i) {
+    for (std::size_t q = 0; q < Down; ++q)
+      rows[q * stride + i] = x[Down * i + q];
+  }
+}
+
 // The outputs of the block whose phase is the same: first + c, first + c +
 // up, ... read input windows down samples apart. With the block's input dealt
 // into down rows (row q holds x[q], x[q + down], ...), tap j of every one of
@@ -115,9 +125,18 @@ void filterByPhase(const ResampleStage& st, const VectorKernels& kernels, std::i
     s.dealt.resize(down * stride);
     float* rows = s.dealt.data();
     const std::size_t whole = x.size() / down;  // rows filled from x to this length
-    for (std::size_t i = 0; i < whole; ++i) {
-      for (std::size_t q = 0; q < down; ++q)
-        rows[q * stride + i] = x[down * i + q];
+    switch (down) {  // the common ratios with a constant stride, which vectorises
+      case 2:
+        deal<2>(x.data(), whole, stride, rows);
+        break;
+      case 3:
+        deal<3>(x.data(), whole, stride, rows);
+        break;
+      default:
+        for (std::size_t i = 0; i < whole; ++i) {
+          for (std::size_t q = 0; q < down; ++q)
+            rows[q * stride + i] = x[down * i + q];
+        }
     }
     for (std::size_t q = 0; q < down; ++q) {
       for (std::size_t i = whole; i < stride; ++i) {
@@ -130,6 +149,8 @@ void filterByPhase(const ResampleStage& st, const VectorKernels& kernels, std::i
   s.sources.resize(taps);
   const std::int64_t start = stageStart(st, first);
   const std::size_t classes = static_cast<std::size_t>(std::min<std::uint64_t>(up, out.size()));
+  const std::size_t longest = (out.size() + up - 1) / up;  // outputs of the first class
+  if (up > 1) s.column.resize(classes * longest);
   for (std::size_t c = 0; c < classes; ++c) {
     const std::int64_t k = first + static_cast<std::int64_t>(c);
     const auto u = static_cast<std::int64_t>(up);
@@ -141,15 +162,15 @@ void filterByPhase(const ResampleStage& st, const VectorKernels& kernels, std::i
       s.sources[j] = dealt + (at % down) * stride + at / down;
     }
     const std::size_t count = (out.size() - c + up - 1) / up;
-    float* to = out.data() + c;
-    if (up > 1) {
-      s.column.resize(count);
-      to = s.column.data();
-    }
+    float* to = up > 1 ? &s.column[c * longest] : out.data();
     kernels.columns(&st.table[phase * st.design.taps], taps, s.sources.data(), count, to);
-    if (up > 1) {
-      for (std::size_t m = 0; m < count; ++m)
-        out[c + up * m] = s.column[m];
+  }
+  // The classes' columns woven into the outputs, a row of classes at a time.
+  if (up > 1) {
+    for (std::size_t m = 0; m < longest; ++m) {
+      const std::size_t row = std::min<std::size_t>(classes, out.size() - m * up);
+      for (std::size_t c = 0; c < row; ++c)
+        out[m * up + c] = s.column[c * longest + m];
     }
   }
 }
