@@ -111,6 +111,11 @@ void nextSamples(WaveInfo& info, std::span<std::int32_t> samples);
 
 // The sample at the cursor, advancing it by one container.
 [[nodiscard]] inline std::int32_t nextSample(WaveInfo& info) {
+  if (info.file.inMemory()) {
+    const std::int32_t sample = sampleAt(info.file.memory + info.cursor, info.bitsPerSample);
+    info.cursor += containerBytes(info.bitsPerSample);
+    return sample;
+  }
   std::int32_t sample = 0;
   nextSamples(info, std::span(&sample, 1));
   return sample;
