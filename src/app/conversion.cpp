@@ -45,12 +45,13 @@ void printReport(Console& console, const Conversion& c, const Built& built) {
   Fidelity fidelity;
   bool measured = false;
   DecodeCursor played;
-  // The stream as written: its buffer, or the file it was streamed to.
-  std::span<const std::uint8_t> written = built.output.bytes;
-  LoadedInput reread;
+  // The stream as written: its buffer, or the file it was streamed to, read again.
+  ByteSource written = memorySource(built.output.bytes);
+  InputBytes reread;
   InputFile file;
-  if (!decode && written.empty() && openInput(c.outputName, file) && loadInput(file, reread)) {
-    written = reread.bytes();
+  if (!decode && built.output.bytes.empty() && openInput(c.outputName, file) &&
+      readInput(file, reread)) {
+    written = reread.source;
   }
   if (!decode && openStream(written, played) == DecodeError::none) {
     fidelity = measureFidelity(built.wave, played);
@@ -163,10 +164,10 @@ int encodeAndWrite(Console& console, const Conversion& c, const InputBytes& inpu
 
 // A decode is written as it is played, a piece at a time: no buffer holds the
 // whole file, and with a second thread the writing overlaps the playing.
-int playAndWrite(Console& console, const Conversion& c, std::span<const std::uint8_t> file,
-                 OutputFile& output, Built& built) {
+int playAndWrite(Console& console, const Conversion& c, const InputBytes& input, OutputFile& output,
+                 Built& built) {
   DecodeCursor cursor;
-  if (const DecodeError error = openStream(file, cursor); error != DecodeError::none) {
+  if (const DecodeError error = openStream(input.source, cursor); error != DecodeError::none) {
     return reportFailure(console, failureOf(error), c.inputName);
   }
   built.stream = cursor.info;
@@ -184,6 +185,9 @@ int playAndWrite(Console& console, const Conversion& c, std::span<const std::uin
     if (n == 0) break;
     ok = writer.put(piece.first(n));
   }
+  // A file that shrank or failed while it was read is a read failure, and
+  // the new file is dropped, not put in place.
+  if (input.failed.load()) return reportFailure(console, Failure::cannotRead, c.inputName);
   if (!(ok && writer.finish())) return reportFailure(console, Failure::cannotWrite, c.outputName);
   return 0;
 }
@@ -217,12 +221,8 @@ int loadBuildWrite(Console& console, const Conversion& c, InputFile& input, Outp
   Built built;
   try {
     if (c.command.action == Action::decode) {
-      LoadedInput loaded;
-      if (!loadInput(input, loaded))
-        return reportFailure(console, Failure::cannotRead, c.inputName);
-      if (const int code = playAndWrite(console, c, loaded.bytes(), output, built); code != 0) {
-        return code;
-      }
+      if (!readInput(input, bytes)) return reportFailure(console, Failure::cannotRead, c.inputName);
+      if (const int code = playAndWrite(console, c, bytes, output, built); code != 0) return code;
     } else {
       if (!readInput(input, bytes)) return reportFailure(console, Failure::cannotRead, c.inputName);
       int code = build(console, c, bytes.source, built);

@@ -10,19 +10,20 @@
 namespace korvane {
 namespace {
 
-// A player fills out with the next out.size() samples after the seed. Every
-// call but the last asks for a multiple of kCodePiece, so the next code
-// starts a whole number of groups into the payload.
-using Player = void (*)(DecodeCursor& cursor, std::span<std::int16_t> out);
+// A player fills out (kCodePiece samples at most) with the next samples after
+// the seed from bytes, the payload from where they begin. Every call but the
+// last starts a whole number of groups into the payload.
+using Player = void (*)(DecodeCursor& cursor, const std::uint8_t* bytes,
+                        std::span<std::int16_t> out);
 
 // The codec state is worked on in a local copy, kept in registers: the stores
 // of the output could otherwise alias it.
 template <unsigned Bits>
-void playAdpcm(DecodeCursor& c, std::span<std::int16_t> out) {
+void playAdpcm(DecodeCursor& c, const std::uint8_t* bytes, std::span<std::int16_t> out) {
   constexpr CodeLayout kLayout = kAdpcmCodes<Bits>;
   std::array<std::uint8_t, kCodePiece> codes{};  // cleared: GCC cannot see unpackCodes fill it
   const std::span<std::uint8_t> piece = std::span(codes).first(out.size());
-  unpackCodes<kLayout>(c.payload + packedBytes(kLayout, c.decoded), piece);
+  unpackCodes<kLayout>(bytes, piece);
   AdpcmState state = c.adpcm;
   std::size_t j = piece.size() / kPlayBlock * kPlayBlock;
   std::int32_t index = state.stepIndex;
@@ -34,10 +35,10 @@ void playAdpcm(DecodeCursor& c, std::span<std::int16_t> out) {
   c.adpcm = state;
 }
 
-void playWfm(DecodeCursor& c, std::span<std::int16_t> out) {
+void playWfm(DecodeCursor& c, const std::uint8_t* bytes, std::span<std::int16_t> out) {
   std::array<std::uint8_t, kCodePiece> decisions;
   const std::span<std::uint8_t> piece = std::span(decisions).first(out.size());
-  unpackWfm(c.payload + c.decoded / 8, piece);
+  unpackWfm(bytes, piece);
   WfmState state = c.wfm;
   for (std::size_t j = 0; j < piece.size(); ++j) {
     applyWfmDecision(state, piece[j]);
@@ -46,21 +47,27 @@ void playWfm(DecodeCursor& c, std::span<std::int16_t> out) {
   c.wfm = state;
 }
 
-void playPcm16(DecodeCursor& c, std::span<std::int16_t> out) {
-  const std::uint8_t* in = c.payload + 2 * std::uint64_t{c.decoded};
+void playPcm16(DecodeCursor&, const std::uint8_t* bytes, std::span<std::int16_t> out) {
   for (std::size_t j = 0; j < out.size(); ++j)
-    out[j] = sampleOfOffset(loadLe16(in + 2 * j));
+    out[j] = sampleOfOffset(loadLe16(bytes + 2 * j));
 }
 
-void playPcm12(DecodeCursor& c, std::span<std::int16_t> out) {
+// The piece begins with an odd sample, the first of a pair (codec/pcm.h).
+void playPcm12(DecodeCursor&, const std::uint8_t* bytes, std::span<std::int16_t> out) {
   for (std::size_t j = 0; j < out.size(); ++j)
-    out[j] = unpackPcm12(c.payload, c.decoded + j + 1);
+    out[j] = unpackPcm12(bytes, j + 1);
 }
 
-void playPcm8(DecodeCursor& c, std::span<std::int16_t> out) {
-  const std::uint8_t* in = c.payload + c.decoded;
+void playPcm8(DecodeCursor&, const std::uint8_t* bytes, std::span<std::int16_t> out) {
   for (std::size_t j = 0; j < out.size(); ++j)
-    out[j] = sampleOfOffset(std::uint32_t{in[j]} << 8);
+    out[j] = sampleOfOffset(std::uint32_t{bytes[j]} << 8);
+}
+
+// Where in the payload code k begins, k a multiple of kCodePiece; or, for the
+// count of codes there are, where the payload ends.
+std::uint64_t codeOffset(Format format, std::uint64_t k, std::uint64_t codes) {
+  if (k < codes && format == Format::pcm12) return 3 * k / 2;
+  return factsOf(format).payloadBytes(k);
 }
 
 struct FormatPlayer {
@@ -90,14 +97,17 @@ constexpr std::array<DecodeError, 5> kMatchErrors = {
 
 }  // namespace
 
-DecodeError openStream(std::span<const std::uint8_t> file, DecodeCursor& cursor) {
-  if (file.empty()) return DecodeError::truncated;
-  if (file[0] != 0) return DecodeError::notDeviceFile;
-  if (file.size() < kStreamHeaderBytes) return DecodeError::truncated;
+DecodeError openStream(const ByteSource& file, DecodeCursor& cursor) {
+  std::array<std::uint8_t, kStreamHeaderBytes> head{};
+  const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(file.size, head.size()));
+  if (got == 0) return DecodeError::truncated;
+  (void)readBytes(file, 0, std::span(head).first(got));
+  if (head[0] != 0) return DecodeError::notDeviceFile;
+  if (got < kStreamHeaderBytes) return DecodeError::truncated;
 
-  const StreamHeader header = loadStreamHeader(file.first<kStreamHeaderBytes>());
+  const StreamHeader header = loadStreamHeader(head);
   StreamShape shape;
-  if (const StreamMatch match = matchStream(header, file.size(), shape);
+  if (const StreamMatch match = matchStream(header, file.size, shape);
       match != StreamMatch::found) {
     return kMatchErrors[static_cast<std::size_t>(match)];
   }
@@ -105,9 +115,12 @@ DecodeError openStream(std::span<const std::uint8_t> file, DecodeCursor& cursor)
 
   DecodeCursor c;
   c.info = {shape.format, static_cast<std::uint32_t>(shape.sampleCount), 2u * header.halfRate};
-  const std::uint8_t* seed = file.data() + kStreamHeaderBytes;
-  c.payload = seed + factsOf(shape.format).seedBytes;
-  c.seed = loadSeed(shape.format, seed);
+  std::array<std::uint8_t, 2> seed{};
+  const std::size_t seedBytes = factsOf(shape.format).seedBytes;
+  (void)readBytes(file, kStreamHeaderBytes, std::span(seed).first(seedBytes));
+  c.file = file;
+  c.payloadStart = kStreamHeaderBytes + seedBytes;
+  c.seed = loadSeed(shape.format, seed.data());
   c.adpcm = {c.seed, 0};
   c.wfm = seedWfm(c.seed);
   cursor = c;
@@ -115,10 +128,29 @@ DecodeError openStream(std::span<const std::uint8_t> file, DecodeCursor& cursor)
 }
 
 std::size_t decodeSamples(DecodeCursor& cursor, std::span<std::int16_t> out) {
-  const std::uint32_t left = cursor.info.sampleCount - 1 - cursor.decoded;
-  const std::size_t count = std::min<std::size_t>(left, out.size());
-  kPlayers[static_cast<std::size_t>(cursor.info.format)].play(cursor, out.first(count));
-  cursor.decoded += static_cast<std::uint32_t>(count);
+  const std::uint32_t codes = cursor.info.sampleCount - 1;
+  const std::size_t count = std::min<std::size_t>(codes - cursor.decoded, out.size());
+  if (count == 0) return 0;
+  // The payload of all of them at once: where it lies in memory, else read
+  // into a buffer this thread keeps.
+  const Format format = cursor.info.format;
+  const std::uint64_t from = codeOffset(format, cursor.decoded, codes);
+  const std::uint64_t to = codeOffset(format, cursor.decoded + count, codes);
+  const std::uint8_t* bytes = nullptr;
+  if (cursor.file.inMemory()) {
+    bytes = cursor.file.memory + cursor.payloadStart + from;
+  } else {
+    thread_local std::vector<std::uint8_t> buffer;
+    buffer.resize(static_cast<std::size_t>(to - from));
+    (void)readBytes(cursor.file, cursor.payloadStart + from, buffer);
+    bytes = buffer.data();
+  }
+  const Player play = kPlayers[static_cast<std::size_t>(format)].play;
+  for (std::size_t done = 0; done < count; done += kCodePiece) {
+    const std::size_t n = std::min(kCodePiece, count - done);
+    play(cursor, bytes + (codeOffset(format, cursor.decoded, codes) - from), out.subspan(done, n));
+    cursor.decoded += static_cast<std::uint32_t>(n);
+  }
   return count;
 }
 
@@ -138,21 +170,17 @@ std::array<std::uint8_t, kWaveStartBytes> waveStart(const DecodeCursor& cursor) 
 }
 
 std::size_t nextWaveBytes(DecodeCursor& cursor, std::span<std::uint8_t> out) {
-  std::array<std::int16_t, kCodePiece> piece;
-  std::size_t written = 0;
-  while (written + 2 * kCodePiece <= out.size()) {
-    const std::size_t count = decodeSamples(cursor, piece);
-    if (count == 0) break;
-    // Two bytes a sample, low byte first, in a loop the compiler vectorizes.
-    std::uint8_t* to = out.data() + written;
-    for (std::size_t j = 0; j < count; ++j) {
-      const auto v = static_cast<std::uint16_t>(piece[j]);
-      to[2 * j] = static_cast<std::uint8_t>(v);
-      to[2 * j + 1] = static_cast<std::uint8_t>(v >> 8);
-    }
-    written += 2 * count;
+  // Decoded in as many whole pieces as out holds, the stream read once.
+  thread_local std::vector<std::int16_t> samples;
+  samples.resize(out.size() / (2 * kCodePiece) * kCodePiece);
+  const std::size_t count = decodeSamples(cursor, samples);
+  // Two bytes a sample, low byte first, in a loop the compiler vectorizes.
+  for (std::size_t j = 0; j < count; ++j) {
+    const auto v = static_cast<std::uint16_t>(samples[j]);
+    out[2 * j] = static_cast<std::uint8_t>(v);
+    out[2 * j + 1] = static_cast<std::uint8_t>(v >> 8);
   }
-  return written;
+  return 2 * count;
 }
 
 void decodeToWaveInto(DecodeCursor cursor, std::span<std::uint8_t> wave) {

@@ -18,6 +18,7 @@
 #include "codec/wfm.h"
 #include "format/stream.h"
 #include "vector/kernels.h"
+#include "wav/source.h"
 #include "wav/wave_reader.h"
 #include "wav/wave_writer.h"
 
@@ -42,19 +43,25 @@ struct StreamInfo {
 // A stream being played: where the next code is and the codec state.
 struct DecodeCursor {
   StreamInfo info;
-  const std::uint8_t* payload = nullptr;  // first byte after the seed
-  std::int16_t seed = 0;                  // sample 0
-  std::uint32_t decoded = 0;              // samples after the seed handed out so far
+  ByteSource file;                 // the whole stream
+  std::uint64_t payloadStart = 0;  // offset of the first byte after the seed
+  std::int16_t seed = 0;           // sample 0
+  std::uint32_t decoded = 0;       // samples after the seed handed out so far
   AdpcmState adpcm;
   WfmState wfm;
   const VectorKernels* kernels = &vectorKernels();  // the lane players of ADPCM
 };
 
 // Checks the stream and readies the cursor; every later read stays inside file.
-[[nodiscard]] DecodeError openStream(std::span<const std::uint8_t> file, DecodeCursor& cursor);
+[[nodiscard]] DecodeError openStream(const ByteSource& file, DecodeCursor& cursor);
+[[nodiscard]] inline DecodeError openStream(std::span<const std::uint8_t> file,
+                                            DecodeCursor& cursor) {
+  return openStream(memorySource(file), cursor);
+}
 
 // Decodes the next samples after the seed into out, whose size must be a
-// multiple of kCodePiece; returns how many it wrote (0 at the end).
+// multiple of kCodePiece but for the last call; returns how many it wrote (0
+// at the end). A stream read on demand is read once a call.
 std::size_t decodeSamples(DecodeCursor& cursor, std::span<std::int16_t> out);
 
 // Byte length of the WAV file decodeToWave makes of sampleCount samples.

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace korvane {
 namespace {
@@ -51,8 +52,10 @@ Fidelity measureFidelity(const WaveInfo& input, DecodeCursor played) {
   FidelityCounter counter;
   SampleReader reader(input);
   counter.add(reader.next(), played.seed);
-  std::array<std::int16_t, kCodePiece> piece;
-  std::array<std::int32_t, kCodePiece> samples;
+  // Sixteen pieces at a time, the stream read once for them.
+  constexpr std::size_t kSamples = 16 * kCodePiece;
+  std::vector<std::int16_t> piece(kSamples);
+  std::vector<std::int32_t> samples(kSamples);
   while (const std::size_t count = decodeSamples(played, piece)) {
     reader.next(std::span(samples).first(count));
     for (std::size_t j = 0; j < count; ++j)
