@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +23,7 @@ const Platform kPlatform = {
     .terminal = true,
     .devFull = true,
     .modesBindThisUser = geteuid() != 0,
+    .fifos = true,
     .nullDevice = "/dev/null",
     .unwritableFolder = geteuid() == 0 ? "/sys" : "",
 };
@@ -48,6 +50,10 @@ RunResult runProgram(const std::vector<std::string>& args, const RunOptions& opt
     if (options.fileSizeLimit != 0) {
       const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
       setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (options.addressLimit != 0) {
+      const rlimit limit{options.addressLimit, options.addressLimit};
+      setrlimit(RLIMIT_AS, &limit);
     }
     if (options.openFileLimit != 0) {
       // What the test runner left open must not count against the limit.
@@ -159,6 +165,69 @@ TerminalRun runOnTerminal() {
   close(master);
   run.supported = true;
   return run;
+}
+
+Fifo::Fifo(const std::filesystem::path& path, Bytes head, Bytes loop)
+    : path_(path), feeding_(true), head_(std::move(head)), loop_(std::move(loop)) {
+  if (mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
+  thread_ = std::thread([this] {
+    // A write to a pipe whose reader has gone fails here rather than
+    // ending the test program.
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+    const int fd = open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+    auto put = [fd](const Bytes& bytes) {
+      for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+      }
+      return true;
+    };
+    if (fd >= 0 && !stop_.load() && put(head_)) {
+      while (!loop_.empty() && !stop_.load() && put(loop_)) {
+      }
+    }
+    if (fd >= 0) close(fd);
+    done_.store(true);  // the SIGPIPE pending on this thread goes with it
+  });
+}
+
+Fifo::Fifo(const std::filesystem::path& path) : path_(path) {
+  if (mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
+  thread_ = std::thread([this] {
+    const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    char buffer[1 << 16];
+    ssize_t got = 0;
+    while (fd >= 0 && (got = read(fd, buffer, sizeof buffer)) > 0)
+      drained_.insert(drained_.end(), buffer, buffer + got);
+    if (fd >= 0) close(fd);
+    done_.store(true);
+  });
+}
+
+// A thread still waiting for the other end is let go: the end is opened
+// and closed until the thread has finished.
+void Fifo::finish() {
+  if (!thread_.joinable()) return;
+  stop_.store(true);
+  while (!done_.load()) {
+    const int fd = open(path_.c_str(), (feeding_ ? O_RDONLY : O_WRONLY) | O_NONBLOCK | O_CLOEXEC);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (fd >= 0) close(fd);
+  }
+  thread_.join();
+}
+
+Fifo::~Fifo() {
+  finish();
+}
+
+const Bytes& Fifo::drained() {
+  finish();
+  return drained_;
 }
 
 }  // namespace korvane::test

@@ -20,6 +20,7 @@ const Platform kPlatform = {
     .terminal = false,
     .devFull = false,
     .modesBindThisUser = false,
+    .fifos = false,
     .nullDevice = "NUL",
     .unwritableFolder = "",
 };
@@ -134,6 +135,16 @@ RunResult runProgram(const std::vector<std::string>& args, const RunOptions& opt
 
 TerminalRun runOnTerminal() {
   return {};
+}
+
+// No named pipes here: the tests that need them skip (kPlatform.fifos).
+Fifo::Fifo(const std::filesystem::path& path, Bytes head, Bytes loop)
+    : path_(path), feeding_(true), head_(std::move(head)), loop_(std::move(loop)) {}
+Fifo::Fifo(const std::filesystem::path& path) : path_(path) {}
+Fifo::~Fifo() = default;
+void Fifo::finish() {}
+const Bytes& Fifo::drained() {
+  return drained_;
 }
 
 }  // namespace korvane::test

@@ -30,22 +30,28 @@ void putTag(Bytes& out, const char* tag) {
     out.push_back(static_cast<std::uint8_t>(tag[i]));
 }
 
-Bytes makeWave(const Bytes& data, std::uint16_t bitsPerSample, std::uint32_t sampleRate) {
+Bytes waveHeader(std::uint16_t tag, std::uint16_t channels, std::uint16_t bitsPerSample,
+                 std::uint32_t sampleRate, std::uint32_t dataBytes) {
   Bytes out;
-  const std::uint32_t container = (bitsPerSample + 7u) / 8u;
+  const std::uint32_t frame = channels * ((bitsPerSample + 7u) / 8u);
   putTag(out, "RIFF");
-  putLe32(out, static_cast<std::uint32_t>(36 + data.size()));
+  putLe32(out, 36 + dataBytes);
   putTag(out, "WAVE");
   putTag(out, "fmt ");
   putLe32(out, 16);
-  putLe16(out, 1);
-  putLe16(out, 1);
+  putLe16(out, tag);
+  putLe16(out, channels);
   putLe32(out, sampleRate);
-  putLe32(out, sampleRate * container);
-  putLe16(out, container);
+  putLe32(out, sampleRate * frame);
+  putLe16(out, frame);
   putLe16(out, bitsPerSample);
   putTag(out, "data");
-  putLe32(out, static_cast<std::uint32_t>(data.size()));
+  putLe32(out, dataBytes);
+  return out;
+}
+
+Bytes makeWave(const Bytes& data, std::uint16_t bitsPerSample, std::uint32_t sampleRate) {
+  Bytes out = waveHeader(1, 1, bitsPerSample, sampleRate, static_cast<std::uint32_t>(data.size()));
   out.insert(out.end(), data.begin(), data.end());
   return out;
 }
@@ -134,6 +140,11 @@ void writeFile(const std::filesystem::path& path, const Bytes& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+void writeSparse(const std::filesystem::path& path, const Bytes& header, std::uint64_t dataBytes) {
+  writeFile(path, header);
+  std::filesystem::resize_file(path, header.size() + dataBytes);
 }
 
 std::vector<std::string> folderNames(const std::filesystem::path& folder) {

@@ -2,9 +2,11 @@
 // and the program run as a user runs it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "wav/wave_reader.h"
@@ -16,6 +18,11 @@ using Bytes = std::vector<std::uint8_t>;
 void putLe16(Bytes& out, std::uint32_t value);
 void putLe32(Bytes& out, std::uint32_t value);
 void putTag(Bytes& out, const char* tag);
+
+// The 44-byte header of a PCM (tag 1) or float (tag 3) file whose data
+// chunk says dataBytes.
+Bytes waveHeader(std::uint16_t tag, std::uint16_t channels, std::uint16_t bitsPerSample,
+                 std::uint32_t sampleRate, std::uint32_t dataBytes);
 
 // A canonical 44-byte-header mono PCM file around the given data bytes.
 Bytes makeWave(const Bytes& data, std::uint16_t bitsPerSample, std::uint32_t sampleRate);
@@ -63,7 +70,8 @@ struct RunOptions {
   std::uint64_t fileSizeLimit = 0;  // RLIMIT_FSIZE in the child when not 0
   int signal = 0;                   // sent to the child after signalAfterMs, when not 0
   int signalAfterMs = 0;
-  unsigned openFileLimit = 0;  // RLIMIT_NOFILE in the child when not 0
+  unsigned openFileLimit = 0;      // RLIMIT_NOFILE in the child when not 0
+  std::uint64_t addressLimit = 0;  // RLIMIT_AS in the child when not 0
 };
 
 // What the platform the tests run on offers; a test that needs what it lacks
@@ -75,6 +83,7 @@ struct Platform {
   bool terminal;           // a pseudo-terminal to run the program on
   bool devFull;            // /dev/full
   bool modesBindThisUser;  // permission bits stop this user (not root)
+  bool fifos;              // named pipes, /dev/zero and /dev/urandom
   const char* nullDevice;
   const char* unwritableFolder;  // a folder no one may add files to, or ""
 };
@@ -87,6 +96,13 @@ extern const Platform kPlatform;
 inline constexpr bool kSanitized = true;
 #else
 inline constexpr bool kSanitized = false;
+#endif
+
+// Whether the program runs under an emulator, which takes address space of its own.
+#ifdef KORVANE_EMULATOR
+inline constexpr bool kEmulated = true;
+#else
+inline constexpr bool kEmulated = false;
 #endif
 
 // The numbers of the signals a run may be stopped with (0 where there are none).
@@ -116,6 +132,38 @@ inline const std::string kProgramCommand =
     std::string(KORVANE_EMULATOR) + " " +
 #endif
     KORVANE_BINARY;
+
+// A named pipe at path served by a thread (kPlatform.fifos). Fed, it takes
+// head and then, where loop is not empty, loop over and over until its
+// reader goes; drained, it keeps all that is written to it.
+class Fifo {
+ public:
+  Fifo(const std::filesystem::path& path, Bytes head, Bytes loop = {});
+  explicit Fifo(const std::filesystem::path& path);
+  ~Fifo();
+  Fifo(const Fifo&) = delete;
+  Fifo& operator=(const Fifo&) = delete;
+
+  // What was written to a drained pipe, once its writer closed it (the
+  // program has ended).
+  const Bytes& drained();
+
+ private:
+  void finish();
+
+  std::filesystem::path path_;
+  bool feeding_ = false;
+  Bytes head_;
+  Bytes loop_;
+  Bytes drained_;
+  std::atomic<bool> stop_{false};  // a feeder stops writing its loop
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
+
+// A file of header followed by dataBytes zero bytes that take no disk space
+// where the file system allows.
+void writeSparse(const std::filesystem::path& path, const Bytes& header, std::uint64_t dataBytes);
 
 // Runs the built program with stdin from the null device; a child ended by a signal
 // has exit code 128 + the signal.

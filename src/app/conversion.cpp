@@ -35,7 +35,8 @@ std::string csvNumber(double value) {
   return text;
 }
 
-void printReport(Console& console, const Conversion& c, const Built& built) {
+void printReport(Console& console, const Conversion& c, const Built& built,
+                 const OutputFile& output) {
   const bool decode = c.command.action == Action::decode;
   const StreamInfo stream =
       decode ? built.stream
@@ -45,12 +46,14 @@ void printReport(Console& console, const Conversion& c, const Built& built) {
   Fidelity fidelity;
   bool measured = false;
   DecodeCursor played;
-  // The stream as written: its buffer, or the file it was streamed to, read again.
+  // The stream as written: its buffer, the scratch file it was built in, or
+  // the file it was streamed to, read again.
   ByteSource written = memorySource(built.output.bytes);
+  if (const ByteSource staged = stagedStream(output); staged.size > 0) written = staged;
   InputBytes reread;
   InputFile file;
-  if (!decode && built.output.bytes.empty() && openInput(c.outputName, file) &&
-      readInput(file, reread)) {
+  if (!decode && written.size == 0 && openInput(c.outputName, file) &&
+      readInput(file, reread, streamReadLimit) == InputRead::read) {
     written = reread.source;
   }
   if (!decode && openStream(written, played) == DecodeError::none) {
@@ -136,12 +139,14 @@ struct FileSink {
 
 // Encodes the wave and writes the output: a new file is written as the
 // stream is made, in pieces, so no buffer holds the whole output; a file
-// rewritten in place or a device gets the stream whole, once it is built.
+// rewritten in place or a device gets the stream once it is built, from a
+// scratch file (or, where none can be made, from memory).
 int encodeAndWrite(Console& console, const Conversion& c, const InputBytes& input,
                    OutputFile& output, Built& built) {
   built.outputBytes = streamLength(c.command.format, built.wave.sampleCount);
   bool written = true;
-  if (output.mode == OutputMode::replace) {
+  const bool staged = stageOutput(output);
+  if (staged) {
     FileSink file{output};
     encodeWithProgress(console, c, built.wave, {&file, FileSink::write});
     written = !file.failed.load();
@@ -156,9 +161,7 @@ int encodeAndWrite(Console& console, const Conversion& c, const InputBytes& inpu
     say(console, Stream::err, "korvane: %s: %llu samples clipped at full scale\n",
         c.inputName.c_str(), static_cast<unsigned long long>(built.prepared.clipped()));
   }
-  written =
-      written && (output.mode == OutputMode::replace ? finishOutput(output)
-                                                     : writeOutput(output, built.output.bytes));
+  written = written && (staged ? finishOutput(output) : writeOutput(output, built.output.bytes));
   return written ? 0 : reportFailure(console, Failure::cannotWrite, c.outputName);
 }
 
@@ -220,11 +223,19 @@ int loadBuildWrite(Console& console, const Conversion& c, InputFile& input, Outp
   InputBytes bytes;  // read by the report too
   Built built;
   try {
-    if (c.command.action == Action::decode) {
-      if (!readInput(input, bytes)) return reportFailure(console, Failure::cannotRead, c.inputName);
+    const bool decode = c.command.action == Action::decode;
+    const bool tolerant = c.options.prepare;
+    const InputRead read = readInput(input, bytes, [&](const ByteSource& arrived) {
+      return decode ? streamReadLimit(arrived) : waveReadLimit(arrived, tolerant);
+    });
+    if (read != InputRead::read) {
+      return reportFailure(console,
+                           read == InputRead::tooLong ? Failure::tooLong : Failure::cannotRead,
+                           c.inputName);
+    }
+    if (decode) {
       if (const int code = playAndWrite(console, c, bytes, output, built); code != 0) return code;
     } else {
-      if (!readInput(input, bytes)) return reportFailure(console, Failure::cannotRead, c.inputName);
       int code = build(console, c, bytes.source, built);
       if (bytes.failed.load()) return reportFailure(console, Failure::cannotRead, c.inputName);
       if (code == 0) code = encodeAndWrite(console, c, bytes, output, built);
@@ -233,7 +244,7 @@ int loadBuildWrite(Console& console, const Conversion& c, InputFile& input, Outp
   } catch (const std::bad_alloc&) {
     return reportFailure(console, Failure::cannotWrite, c.outputName);
   }
-  if (c.options.report) printReport(console, c, built);
+  if (c.options.report) printReport(console, c, built, output);
   std::fflush(console.out);
   return 0;
 }

@@ -127,6 +127,26 @@ DecodeError openStream(const ByteSource& file, DecodeCursor& cursor) {
   return DecodeError::none;
 }
 
+ReadLimit streamReadLimit(const ByteSource& arrived) {
+  using Kind = ReadLimit::Kind;
+  std::array<std::uint8_t, kStreamHeaderBytes> head{};
+  if (arrived.size == 0) return {Kind::readOn};
+  (void)readBytes(arrived, 0, std::span(head).first(1));
+  if (head[0] != 0) return {Kind::refused};
+  if (arrived.size < kStreamHeaderBytes) return {Kind::readOn};
+  (void)readBytes(arrived, 0, head);
+  const StreamHeader header = loadStreamHeader(head);
+  const std::uint64_t longest = longestStream(header);
+  if (longest == 0) return {Kind::refused};
+  // The byte past it tells a stream of exactly that length from a longer file.
+  StreamShape shape;
+  if (matchStream(header, longest, shape) == StreamMatch::found &&
+      shape.sampleCount > kMaxWaveSamples) {
+    return {Kind::tooLong};
+  }
+  return {Kind::upTo, longest + 1};
+}
+
 std::size_t decodeSamples(DecodeCursor& cursor, std::span<std::int16_t> out) {
   const std::uint32_t codes = cursor.info.sampleCount - 1;
   const std::size_t count = std::min<std::size_t>(codes - cursor.decoded, out.size());

@@ -59,6 +59,11 @@ struct DecodeCursor {
   return openStream(memorySource(file), cursor);
 }
 
+// How far to read a device file that arrives as a stream: refused at its
+// first byte or header where openStream refuses it at any length, else up to
+// a byte past the longest stream its header describes.
+[[nodiscard]] ReadLimit streamReadLimit(const ByteSource& arrived);
+
 // Decodes the next samples after the seed into out, whose size must be a
 // multiple of kCodePiece but for the last call; returns how many it wrote (0
 // at the end). A stream read on demand is read once a call.

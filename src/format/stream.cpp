@@ -1,5 +1,7 @@
 #include "format/stream.h"
 
+#include <algorithm>
+
 namespace korvane {
 namespace {
 
@@ -63,6 +65,17 @@ StreamMatch matchStream(const StreamHeader& header, std::uint64_t fileBytes, Str
     }
   }
   return sharing > 1 ? StreamMatch::ambiguousLength : StreamMatch::truncated;
+}
+
+std::uint64_t longestStream(const StreamHeader& header) {
+  std::uint64_t longest = 0;
+  for (std::size_t i = 0; i < kFormatCount; ++i) {
+    const FormatFacts& f = kFormats[i];
+    const std::uint64_t n = std::uint64_t{header.count} + f.countBelowN;
+    if (f.formatCode != header.formatCode || n == 0) continue;
+    longest = std::max(longest, streamLength(static_cast<Format>(i), n));
+  }
+  return longest;
 }
 
 }  // namespace korvane

@@ -147,4 +147,8 @@ struct StreamShape {
 [[nodiscard]] StreamMatch matchStream(const StreamHeader& header, std::uint64_t fileBytes,
                                       StreamShape& shape);
 
+// The longest stream a header can describe, among the formats with its code;
+// 0 where matchStream refuses it at any length (no such code, no samples).
+[[nodiscard]] std::uint64_t longestStream(const StreamHeader& header);
+
 }  // namespace korvane

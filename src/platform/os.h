@@ -1,5 +1,5 @@
-// The operating system's calls the output rules are written with
-// (outputs.cpp): one implementation per platform (posix.cpp, windows.cpp),
+// The operating system's calls the input and output rules are written with
+// (inputs.cpp, outputs.cpp): one implementation per platform (posix.cpp, windows.cpp),
 // which hold the calls and nothing of the rules. Names are UTF-8.
 #pragma once
 
@@ -26,6 +26,22 @@ struct NameFacts {
 };
 
 [[nodiscard]] NameFacts lookAt(const std::string& name);
+
+// The length of an open file on disk; false for anything else (a pipe, a
+// FIFO, a device, a folder).
+[[nodiscard]] bool inputLength(std::intptr_t handle, std::uint64_t& length);
+
+// Reads what is there, up to out.size() bytes, waiting for at least one:
+// the count, 0 at the end, -1 on an error.
+[[nodiscard]] long long readSome(std::intptr_t handle, std::span<std::uint8_t> out);
+
+// Fills out from offset on, leaving the file's position alone; several
+// threads may read at once. False where the file ends first or a read fails.
+[[nodiscard]] bool readAt(std::intptr_t handle, std::uint64_t offset, std::span<std::uint8_t> out);
+
+// A new file for reading and writing in the folder for temporary files,
+// removed once closed, whatever ends the program; kNoHandle when none can be made.
+[[nodiscard]] std::intptr_t makeScratch();
 
 // Whether a file of this name can be made in its folder (its last part is
 // not too long).

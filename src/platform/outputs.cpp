@@ -1,7 +1,9 @@
 // The output rules (platform.h), written once over the operating system's
 // calls (os.h).
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 #include "platform/os.h"
 #include "platform/partials.h"
@@ -107,7 +109,44 @@ bool writeOutputPiece(OutputFile& output, std::span<const std::uint8_t> bytes) {
   return ok;
 }
 
+bool stageOutput(OutputFile& output) {
+  if (output.mode == OutputMode::replace) return true;
+  if (output.staged == os::kNoHandle) output.staged = os::makeScratch();
+  return output.staged != os::kNoHandle;
+}
+
+namespace {
+
+bool fillFromStaged(const void* context, std::uint64_t offset, std::span<std::uint8_t> out) {
+  return os::readAt(static_cast<const OutputFile*>(context)->staged, offset, out);
+}
+
+// Copies the stream built in the scratch file to the output, a piece at a time.
+bool copyStaged(OutputFile& output) {
+  const ByteSource stream = stagedStream(output);
+  std::vector<std::uint8_t> piece(std::size_t{1} << 20);
+  for (std::uint64_t at = 0; at < stream.size; at += piece.size()) {
+    const auto n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), stream.size - at));
+    if (!readBytes(stream, at, std::span(piece).first(n))) {
+      failOutput(output);
+      return false;
+    }
+    if (!writeOutputPiece(output, std::span(piece).first(n))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+ByteSource stagedStream(const OutputFile& output) {
+  std::uint64_t length = 0;
+  if (output.staged == os::kNoHandle || !os::inputLength(output.staged, length)) return {};
+  return {nullptr, length, &output, fillFromStaged};
+}
+
 bool finishOutput(OutputFile& output) {
+  if (output.staged != os::kNoHandle && !output.started && !copyStaged(output)) return false;
   const std::intptr_t handle = output.handle;
   output.handle = os::kNoHandle;
   bool ok = os::close(handle);
@@ -124,7 +163,7 @@ bool finishOutput(OutputFile& output) {
 }
 
 bool writeOutputAt(OutputFile& output, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
-  return os::writeAt(output.handle, offset, bytes);
+  return os::writeAt(output.staged != os::kNoHandle ? output.staged : output.handle, offset, bytes);
 }
 
 bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes) {
@@ -134,6 +173,8 @@ bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes) {
 void discardOutput(OutputFile& output) {
   if (output.handle != os::kNoHandle) (void)os::close(output.handle);
   output.handle = os::kNoHandle;
+  if (output.staged != os::kNoHandle) (void)os::close(output.staged);
+  output.staged = os::kNoHandle;
   if (!output.partial.empty()) {
     os::remove(output.partial);
     gPartials.release(output.partialSlot);

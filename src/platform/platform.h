@@ -1,5 +1,5 @@
 // What the front end asks of the operating system, one source file per
-// platform behind this header: the input loaded whole; the output made safely;
+// platform behind this header: the input read; the output made safely;
 // a key wait on the console; whether standard error is a terminal.
 //
 // The output rules: an output that is a regular file, or a name that does not
@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -44,31 +45,16 @@ enum class OutputMode : std::uint8_t {
 
 struct OutputFile {
   std::intptr_t handle = -1;
-  std::string name;      // as given, for messages
-  std::string target;    // the file that ends up holding the output, links resolved
-  std::string partial;   // the new file beside the target, while there is one
-  int partialSlot = -1;  // where the interrupt handler finds `partial`
+  std::string name;           // as given, for messages
+  std::string target;         // the file that ends up holding the output, links resolved
+  std::string partial;        // the new file beside the target, while there is one
+  int partialSlot = -1;       // where the interrupt handler finds `partial`
+  std::intptr_t staged = -1;  // a scratch file the stream is built in first, where there is one
   OutputMode mode = OutputMode::direct;
   bool started = false;  // a piece has been written
 };
 
 enum class CreateResult : std::uint8_t { created, failed, isInput, isWave };
-
-// The whole input in memory: a regular file is mapped read-only, anything
-// else (or a file that cannot be mapped) is read into owned bytes.
-struct LoadedInput {
-  LoadedInput() = default;
-  ~LoadedInput();
-  LoadedInput(const LoadedInput&) = delete;
-  LoadedInput& operator=(const LoadedInput&) = delete;
-
-  std::span<const std::uint8_t> bytes() const { return {data, size}; }
-
-  const std::uint8_t* data = nullptr;
-  std::size_t size = 0;
-  void* mapping = nullptr;  // to unmap, when mapped
-  std::vector<std::uint8_t> owned;
-};
 
 // The buffer an output is built in. A large one is a mapping of its own
 // that asks for huge pages: on virtual machines the first touch of a fresh
@@ -91,13 +77,12 @@ void allocateOutput(std::size_t length, OutputBuffer& buffer);
 
 [[nodiscard]] bool openInput(const std::string& name, InputFile& input);
 
-// Loads the whole input and closes it; false when it cannot be read in full.
-[[nodiscard]] bool loadInput(InputFile& input, LoadedInput& loaded);
-
-// An input as the readers take it: a file on disk read where it is asked,
-// from any thread, through the open input; anything else loaded whole. A
-// read that comes short (the file shrank) or fails is recorded in failed,
-// and the readers see zeros there.
+// An input as the readers take it. A file on disk is read where it is asked,
+// from any thread, through the open input; a read that comes short (the file
+// shrank) or fails is recorded in failed, and the readers see zeros there.
+// Anything else (a pipe, a FIFO, a device) is read once, as far as its
+// ReadLimit says, and kept: in memory up to kHeldInMemory bytes, past that
+// in a scratch file removed when it is closed.
 struct InputBytes {
   InputBytes() = default;
   ~InputBytes();
@@ -105,13 +90,24 @@ struct InputBytes {
   InputBytes& operator=(const InputBytes&) = delete;
 
   ByteSource source;
-  InputFile file;  // kept open for reading on demand
-  LoadedInput loaded;
+  InputFile file;  // read on demand: the input, or the scratch file
+  std::vector<std::uint8_t> held;
   std::atomic<bool> failed{false};
 };
 
-// Takes over input; false when it cannot be read at all.
-[[nodiscard]] bool readInput(InputFile& input, InputBytes& bytes);
+inline constexpr std::size_t kHeldInMemory = std::size_t{16} << 20;
+
+// How far a stream input is worth reading, judged from what has arrived.
+using ReadLimiter = std::function<ReadLimit(const ByteSource& arrived)>;
+
+enum class InputRead : std::uint8_t {
+  read,     // bytes.source holds the input (a refused one as far as it was read)
+  failed,   // it could not be read
+  tooLong,  // a stream that goes on past what its limit allows
+};
+
+// Takes over input and readies bytes to read it.
+[[nodiscard]] InputRead readInput(InputFile& input, InputBytes& bytes, const ReadLimiter& limit);
 
 void closeInput(InputFile& input);
 
@@ -133,11 +129,20 @@ void closeInput(InputFile& input);
 [[nodiscard]] bool writeOutputPiece(OutputFile& output, std::span<const std::uint8_t> bytes);
 [[nodiscard]] bool finishOutput(OutputFile& output);
 
-// Where the output is a new file (mode replace), writes bytes at offset, from
-// any thread; finishOutput then puts the file in place. False on a failure,
-// after which the caller drops the output.
+// Readies output to be written at offsets: a new file (mode replace) is
+// written where it lies; anything else is built in a scratch file first,
+// which finishOutput copies to it. False where no scratch file can be made.
+[[nodiscard]] bool stageOutput(OutputFile& output);
+
+// Once stageOutput said yes, writes bytes at offset, from any thread;
+// finishOutput then puts the stream in place. False on a failure, after
+// which the caller drops the output.
 [[nodiscard]] bool writeOutputAt(OutputFile& output, std::uint64_t offset,
                                  std::span<const std::uint8_t> bytes);
+
+// The stream as it was built in the scratch file, until discardOutput; an
+// empty source where there is none.
+[[nodiscard]] ByteSource stagedStream(const OutputFile& output);
 
 // Drops a conversion that could not finish: the new file is removed, the old
 // one left as it was.

@@ -12,18 +12,13 @@
 #include <climits>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 namespace korvane {
 namespace {
-
-// Pages are mapped in with the file, in one call rather than a fault each.
-#ifdef MAP_POPULATE
-constexpr int kPopulate = MAP_POPULATE;
-#else
-constexpr int kPopulate = 0;
-#endif
 
 int fdOf(std::intptr_t handle) {
   return static_cast<int>(handle);
@@ -93,107 +88,6 @@ void closeInput(InputFile& input) {
   input.handle = -1;
 }
 
-LoadedInput::~LoadedInput() {
-  if (mapping != nullptr) munmap(mapping, size);
-}
-
-namespace {
-
-// A regular file is mapped: no copy into a fresh heap buffer, whose first
-// touch costs more than the encoding.
-bool mapWhole(int fd, std::size_t length, LoadedInput& loaded) {
-  if (length == 0) return false;
-  void* map = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | kPopulate, fd, 0);
-  if (map == MAP_FAILED) return false;
-  loaded.mapping = map;
-  loaded.data = static_cast<const std::uint8_t*>(map);
-  loaded.size = length;
-  return true;
-}
-
-// Where mapping fails a regular file is read at its length.
-bool readAtLength(int fd, std::size_t length, std::vector<std::uint8_t>& bytes) {
-  bytes.resize(length);
-  return readFully(fd, bytes.data(), length) == static_cast<long long>(length);
-}
-
-// Pipes and devices have no length: read until they end.
-bool readToEnd(int fd, std::vector<std::uint8_t>& bytes) {
-  constexpr std::size_t kChunk = 1 << 16;
-  std::size_t used = 0;
-  for (;;) {
-    bytes.resize(used + kChunk);
-    const long long got = readFully(fd, bytes.data() + used, kChunk);
-    if (got < 0) return false;
-    used += static_cast<std::size_t>(got);
-    if (static_cast<std::size_t>(got) < kChunk) break;
-  }
-  bytes.resize(used);
-  return true;
-}
-
-}  // namespace
-
-bool loadInput(InputFile& input, LoadedInput& loaded) {
-  bool ok = false;
-  try {
-    struct stat st {};
-    if (fstat(fdOf(input.handle), &st) != 0) {
-      ok = false;
-    } else if (!S_ISREG(st.st_mode)) {
-      ok = readToEnd(fdOf(input.handle), loaded.owned);
-    } else if (mapWhole(fdOf(input.handle), static_cast<std::size_t>(st.st_size), loaded)) {
-      closeInput(input);
-      return true;
-    } else {
-      ok = readAtLength(fdOf(input.handle), static_cast<std::size_t>(st.st_size), loaded.owned);
-    }
-  } catch (const std::bad_alloc&) {
-    ok = false;
-  }
-  loaded.data = loaded.owned.data();
-  loaded.size = loaded.owned.size();
-  closeInput(input);
-  return ok;
-}
-
-namespace {
-
-bool fillFromFile(const void* context, std::uint64_t offset, std::span<std::uint8_t> out) {
-  const auto& bytes = *static_cast<const InputBytes*>(context);
-  std::size_t done = 0;
-  while (done < out.size()) {
-    const ssize_t got = pread(fdOf(bytes.file.handle), out.data() + done, out.size() - done,
-                              static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      const_cast<InputBytes&>(bytes).failed.store(true);
-      return false;
-    }
-    done += static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
-}  // namespace
-
-bool readInput(InputFile& input, InputBytes& bytes) {
-  struct stat st {};
-  if (fstat(fdOf(input.handle), &st) == 0 && S_ISREG(st.st_mode)) {
-    bytes.file = input;
-    input = InputFile{};
-    bytes.source = {nullptr, static_cast<std::uint64_t>(st.st_size), &bytes, fillFromFile};
-    return true;
-  }
-  if (!loadInput(input, bytes.loaded)) return false;
-  bytes.source = memorySource(bytes.loaded.bytes());
-  return true;
-}
-
-InputBytes::~InputBytes() {
-  closeInput(file);
-}
-
 namespace {
 
 extern "C" void removePartialsAndDie(int signal) {
@@ -226,6 +120,47 @@ std::string resolveLinks(const std::string& name) {
 }  // namespace
 
 namespace os {
+
+bool inputLength(std::intptr_t handle, std::uint64_t& length) {
+  struct stat st {};
+  if (fstat(fdOf(handle), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  length = static_cast<std::uint64_t>(st.st_size);
+  return true;
+}
+
+long long readSome(std::intptr_t handle, std::span<std::uint8_t> out) {
+  for (;;) {
+    const ssize_t got = read(fdOf(handle), out.data(), out.size());
+    if (got >= 0 || errno != EINTR) return got;
+  }
+}
+
+bool readAt(std::intptr_t handle, std::uint64_t offset, std::span<std::uint8_t> out) {
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const ssize_t got = pread(fdOf(handle), out.data() + done, out.size() - done,
+                              static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    done += static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+std::intptr_t makeScratch() {
+  const char* folder = std::getenv("TMPDIR");
+  const std::string in = folder != nullptr && folder[0] != '\0' ? folder : "/tmp";
+#ifdef O_TMPFILE
+  // A file with no name at all, where the file system makes one.
+  const int unnamed = open(in.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
+  if (unnamed >= 0) return unnamed;
+#endif
+  std::string name = in + "/.korvane-XXXXXX";
+  const int fd = mkstemp(name.data());
+  if (fd < 0) return kNoHandle;
+  unlink(name.c_str());  // gone with the last handle, whatever ends the program
+  return fd;
+}
 
 NameFacts lookAt(const std::string& name) {
   NameFacts facts;

@@ -88,58 +88,6 @@ std::wstring finalPath(HANDLE file, const std::wstring& name) {
   return std::wstring(path.data(), length);
 }
 
-// Maps a file on disk whole; where that fails it is read at its length.
-bool loadDiskFile(HANDLE file, LoadedInput& loaded) {
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!GetFileInformationByHandle(file, &info) ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return false;  // a folder has nothing to read
-  }
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file, &size) || size.QuadPart < 0) return false;
-  const auto length = static_cast<std::uint64_t>(size.QuadPart);
-  if (length > SIZE_MAX) return false;
-  if (length > 0) {
-    const HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    if (mapping != nullptr) {
-      void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
-      CloseHandle(mapping);  // the view keeps the mapping alive
-      if (view != nullptr) {
-        loaded.mapping = view;
-        loaded.data = static_cast<const std::uint8_t*>(view);
-        loaded.size = static_cast<std::size_t>(length);
-        return true;
-      }
-    }
-  }
-  loaded.owned.resize(static_cast<std::size_t>(length));
-  std::size_t got = 0;
-  const bool ok =
-      readFully(file, loaded.owned.data(), loaded.owned.size(), got) && got == loaded.owned.size();
-  loaded.data = loaded.owned.data();
-  loaded.size = loaded.owned.size();
-  return ok;
-}
-
-// Pipes and devices have no length: read until they end.
-bool loadStream(HANDLE file, LoadedInput& loaded) {
-  constexpr std::size_t kChunk = 1 << 16;
-  std::vector<std::uint8_t>& bytes = loaded.owned;
-  std::size_t used = 0;
-  bool ok = true;
-  for (;;) {
-    bytes.resize(used + kChunk);
-    std::size_t got = 0;
-    ok = readFully(file, bytes.data() + used, kChunk, got);
-    used += got;
-    if (!ok || got < kChunk) break;
-  }
-  bytes.resize(used);
-  loaded.data = bytes.data();
-  loaded.size = bytes.size();
-  return ok;
-}
-
 }  // namespace
 
 OutputBuffer::~OutputBuffer() = default;
@@ -164,28 +112,32 @@ void closeInput(InputFile& input) {
   input.handle = -1;
 }
 
-LoadedInput::~LoadedInput() {
-  if (mapping != nullptr) UnmapViewOfFile(mapping);
-}
+namespace os {
 
-bool loadInput(InputFile& input, LoadedInput& loaded) {
-  bool ok = false;
-  try {
-    const HANDLE file = handleOf(input.handle);
-    ok =
-        GetFileType(file) == FILE_TYPE_DISK ? loadDiskFile(file, loaded) : loadStream(file, loaded);
-  } catch (const std::bad_alloc&) {
-    ok = false;
+bool inputLength(std::intptr_t handle, std::uint64_t& length) {
+  const HANDLE file = handleOf(handle);
+  BY_HANDLE_FILE_INFORMATION info{};
+  LARGE_INTEGER size{};
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !GetFileSizeEx(file, &size) ||
+      size.QuadPart < 0) {
+    return false;
   }
-  closeInput(input);
-  return ok;
+  length = static_cast<std::uint64_t>(size.QuadPart);
+  return true;
 }
 
-namespace {
+long long readSome(std::intptr_t handle, std::span<std::uint8_t> out) {
+  const DWORD ask = out.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(out.size());
+  DWORD got = 0;
+  if (!ReadFile(handleOf(handle), out.data(), ask, &got, nullptr)) {
+    return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;  // a pipe whose writer is gone has ended
+  }
+  return got;
+}
 
 // Positional reads: each names its offset, so threads may read at once.
-bool fillFromFile(const void* context, std::uint64_t offset, std::span<std::uint8_t> out) {
-  const auto& bytes = *static_cast<const InputBytes*>(context);
+bool readAt(std::intptr_t handle, std::uint64_t offset, std::span<std::uint8_t> out) {
   std::size_t done = 0;
   while (done < out.size()) {
     const std::size_t left = out.size() - done;
@@ -195,39 +147,29 @@ bool fillFromFile(const void* context, std::uint64_t offset, std::span<std::uint
     at.Offset = static_cast<DWORD>(from);
     at.OffsetHigh = static_cast<DWORD>(from >> 32);
     DWORD got = 0;
-    if (!ReadFile(handleOf(bytes.file.handle), out.data() + done, ask, &got, &at) || got == 0) {
-      const_cast<InputBytes&>(bytes).failed.store(true);
-      return false;
-    }
+    if (!ReadFile(handleOf(handle), out.data() + done, ask, &got, &at) || got == 0) return false;
     done += got;
   }
   return true;
 }
 
-}  // namespace
-
-bool readInput(InputFile& input, InputBytes& bytes) {
-  const HANDLE file = handleOf(input.handle);
-  BY_HANDLE_FILE_INFORMATION info{};
-  LARGE_INTEGER size{};
-  if (GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
-      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && GetFileSizeEx(file, &size) &&
-      size.QuadPart >= 0) {
-    bytes.file = input;
-    input = InputFile{};
-    bytes.source = {nullptr, static_cast<std::uint64_t>(size.QuadPart), &bytes, fillFromFile};
-    return true;
+std::intptr_t makeScratch() {
+  std::array<wchar_t, MAX_PATH + 1> folder{};
+  std::array<wchar_t, MAX_PATH + 1> name{};
+  const DWORD length = GetTempPathW(static_cast<DWORD>(folder.size()), folder.data());
+  if (length == 0 || length > folder.size() ||
+      GetTempFileNameW(folder.data(), L"kor", 0, name.data()) == 0) {
+    return kNoHandle;
   }
-  if (!loadInput(input, bytes.loaded)) return false;
-  bytes.source = memorySource(bytes.loaded.bytes());
-  return true;
+  const HANDLE file =
+      CreateFileW(name.data(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
+                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    DeleteFileW(name.data());
+    return kNoHandle;
+  }
+  return valueOf(file);
 }
-
-InputBytes::~InputBytes() {
-  closeInput(file);
-}
-
-namespace os {
 
 NameFacts lookAt(const std::string& name) {
   NameFacts facts;

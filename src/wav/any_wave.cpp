@@ -1,6 +1,7 @@
 #include "wav/any_wave.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace korvane {
@@ -185,6 +186,29 @@ bool readMono(const AnyWave& wave, std::int64_t first, std::span<float> mono,
   }
   mixToMono(wave, p, mono.subspan(before, count));
   return ok;
+}
+
+ReadLimit waveReadLimit(const ByteSource& arrived, bool tolerant) {
+  using Kind = ReadLimit::Kind;
+  const ArrivedBytes exactBytes(arrived, kLongestRiff);
+  const ArrivedBytes anyBytes(arrived, kLongestRiff);
+  WaveInfo exact;
+  AnyWave any;
+  const WaveError exactError = readWaveInfo(exactBytes.file(), exact);
+  const WaveError anyError = readAnyWave(anyBytes.file(), any);
+  if (tolerant ? anyBytes.wanted() : exactBytes.wanted()) return {Kind::readOn};
+  if ((tolerant ? anyError : exactError) == WaveError::none) {
+    const std::uint64_t dataStart = tolerant ? any.dataStart : exact.dataStart;
+    std::array<std::uint8_t, 4> size{};
+    (void)readBytes(arrived, dataStart - 4, size);
+    const std::uint32_t dataSize = loadLe32(size.data());
+    return {Kind::upTo, dataStart + dataSize, dataSize == 0xFFFFFFFF};
+  }
+  // Refused: the tolerant reader may say why, from the header and a frame.
+  if (tolerant) return {Kind::refused};
+  if (anyBytes.wanted()) return {Kind::readOn};
+  if (anyError == WaveError::none) return {Kind::upTo, any.dataStart + frameBytes(any)};
+  return {Kind::refused};
 }
 
 }  // namespace korvane

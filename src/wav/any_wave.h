@@ -46,4 +46,15 @@ void mixToMono(const AnyWave& wave, const std::uint8_t* bytes, std::span<float> 
 bool readMono(const AnyWave& wave, std::int64_t first, std::span<float> mono,
               std::vector<std::uint8_t>& bytes);
 
+// The most bytes a RIFF file can hold: its size field counts all but 8.
+inline constexpr std::uint64_t kLongestRiff = 8 + std::uint64_t{0xFFFFFFFF};
+
+// How far to read a WAV file that arrives as a stream, for the exact reader
+// or, with tolerant, the tolerant one: up to the end of its data chunk
+// (whose size 0xFFFFFFFF, a streaming recorder's, marks more as too long);
+// not at all once its header is refused. Where the exact reader refuses a
+// file the tolerant one reads, one frame of it is read, which is enough to
+// say why.
+[[nodiscard]] ReadLimit waveReadLimit(const ByteSource& arrived, bool tolerant);
+
 }  // namespace korvane

@@ -38,4 +38,43 @@ struct ByteSource {
   return false;
 }
 
+// How far to read an input that arrives as a stream (a pipe, a device),
+// judged from the bytes that have arrived: on, while its header is not yet
+// whole; then up to `length`, past which nothing is of use (or, with
+// `pastIsTooLong`, the input is too long); or not at all, where the bytes so
+// far are refused whatever follows (tooLong: as too long).
+struct ReadLimit {
+  enum class Kind : std::uint8_t { readOn, upTo, refused, tooLong } kind = Kind::readOn;
+  std::uint64_t length = 0;
+  bool pastIsTooLong = false;
+};
+
+// The bytes of a stream that have arrived, seen as a file of `longest`
+// bytes: a read past them fails and sets wanted. A header read through it
+// that sets no wanted is decided by the bytes there are.
+class ArrivedBytes {
+ public:
+  ArrivedBytes(const ByteSource& arrived, std::uint64_t longest)
+      : arrived_(arrived), longest_(longest) {}
+  ArrivedBytes(const ArrivedBytes&) = delete;
+  ArrivedBytes& operator=(const ArrivedBytes&) = delete;
+
+  [[nodiscard]] ByteSource file() const { return {nullptr, longest_, this, fill}; }
+  [[nodiscard]] bool wanted() const { return wanted_; }
+
+ private:
+  static bool fill(const void* self, std::uint64_t offset, std::span<std::uint8_t> out) {
+    const auto& a = *static_cast<const ArrivedBytes*>(self);
+    if (offset > a.arrived_.size || out.size() > a.arrived_.size - offset) {
+      a.wanted_ = true;
+      return false;
+    }
+    return readBytes(a.arrived_, offset, out);
+  }
+
+  ByteSource arrived_;
+  std::uint64_t longest_;
+  mutable bool wanted_ = false;
+};
+
 }  // namespace korvane
