@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "resample/resample.h"
 #include "support.h"
+#include "wav/any_wave.h"
 
 namespace korvane {
 namespace {
@@ -32,6 +33,61 @@ Bytes le16Bytes(const std::vector<std::int32_t>& samples) {
   for (const std::int32_t s : samples)
     test::putLe16(out, static_cast<std::uint32_t>(s) & 0xFFFF);
   return out;
+}
+
+// What the judges of a stream input make of the bytes that have arrived.
+TEST(StreamInputs, ReadLimitsFromTheFirstBytes) {
+  using Kind = ReadLimit::Kind;
+  // A header and the first samples: the readers take in 60 bytes at once.
+  const auto header = [](std::uint16_t tag, std::uint16_t channels, std::uint32_t dataBytes) {
+    return concat(test::waveHeader(tag, channels, 16, 8000, dataBytes), Bytes(16, 0));
+  };
+  const Bytes mono = header(1, 1, 1000);
+  const Bytes stereo = header(1, 2, 1000);
+  const auto device = [](std::uint8_t code, std::uint32_t count) {
+    Bytes out = {0, code};
+    test::putLe32(out, count);
+    test::putLe16(out, 4000);
+    return out;
+  };
+  const struct {
+    const char* name;
+    Bytes arrived;
+    bool played, tolerant;
+    ReadLimit want;
+  } cases[] = {
+      {"RIFF cut", {'R', 'I', 'F'}, false, false, {Kind::readOn}},
+      {"not RIFF", {'R', 'I', 'F', 'X'}, false, false, {Kind::refused}},
+      {"header cut", Bytes(mono.begin(), mono.begin() + 50), false, false, {Kind::readOn}},
+      {"whole header", mono, false, false, {Kind::upTo, 1044}},
+      {"open-ended data",
+       header(1, 1, 0xFFFFFFFF),
+       false,
+       false,
+       {Kind::upTo, 44 + std::uint64_t{0xFFFFFFFF}, true}},
+      {"not PCM", header(7, 1, 1000), false, false, {Kind::refused}},
+      {"stereo, a frame to say why", stereo, false, false, {Kind::upTo, 48}},
+      {"stereo, tolerant", stereo, false, true, {Kind::upTo, 1044}},
+      {"nothing yet", {}, true, false, {Kind::readOn}},
+      {"no device file", {1}, true, false, {Kind::refused}},
+      {"device header cut", {0, 4, 0}, true, false, {Kind::readOn}},
+      {"unknown code", device(9, 1000), true, false, {Kind::refused}},
+      {"AD4", device(4, 1000), true, false, {Kind::upTo, streamLength(Format::adpcm4, 1000) + 1}},
+      {"code 5: the longer of PCM12 and PCM8",
+       device(5, 1000),
+       true,
+       false,
+       {Kind::upTo, streamLength(Format::pcm12, 1000) + 1}},
+      {"more samples than WAV holds", device(4, 0xFFFFFFFF), true, false, {Kind::tooLong}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ByteSource arrived = memorySource(c.arrived);
+    const ReadLimit got = c.played ? streamReadLimit(arrived) : waveReadLimit(arrived, c.tolerant);
+    EXPECT_EQ(got.kind, c.want.kind);
+    EXPECT_EQ(got.length, c.want.length);
+    EXPECT_EQ(got.pastIsTooLong, c.want.pastIsTooLong);
+  }
 }
 
 // A stream input (a device, or a pipe fed head and then loop forever) and a

@@ -190,6 +190,10 @@ bool readMono(const AnyWave& wave, std::int64_t first, std::span<float> mono,
 
 ReadLimit waveReadLimit(const ByteSource& arrived, bool tolerant) {
   using Kind = ReadLimit::Kind;
+  // The readers take in a whole head at once; a file's first four bytes
+  // already say whether it can be one.
+  std::array<std::uint8_t, 4> tag{};
+  if (readBytes(arrived, 0, tag) && std::memcmp(tag.data(), "RIFF", 4) != 0) return {Kind::refused};
   const ArrivedBytes exactBytes(arrived, kLongestRiff);
   const ArrivedBytes anyBytes(arrived, kLongestRiff);
   WaveInfo exact;
