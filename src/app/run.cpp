@@ -31,8 +31,10 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
   console.messagesToErr = options.reportCsv;
   const bool batch = !options.outDir.empty();
   if (batch) console.keyWaitEnabled = false;  // a batch runs unattended
-  // A batch keeps its cores busy with inputs; one file shares its resampling.
-  options.preparation.threads = batch ? 1 : std::max(1u, std::thread::hardware_concurrency());
+  // A batch keeps its cores busy with inputs; one file shares its resampling,
+  // on 16 threads at most, which keeps its memory within its bound.
+  options.preparation.threads =
+      batch ? 1 : std::clamp(std::thread::hardware_concurrency(), 1u, 16u);
 
   const std::vector<std::string>& args = options.args;
   if (args.size() < 2) {
