@@ -1,7 +1,8 @@
 // Fuzz target: both WAV readers on arbitrary bytes. An accepted header must
 // describe samples that lie inside the input, and every one of them is read;
 // a file the tolerant reader accepts is mixed and, when short, prepared as
-// --rate would prepare it.
+// --rate would prepare it. Judged as a stream, the bytes read of it are
+// accepted as the whole file is.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -79,9 +80,52 @@ int readTolerantly(std::span<const std::uint8_t> file) {
   return 0;
 }
 
+// What a reader makes of a file, to compare.
+struct Read {
+  korvane::WaveError error;
+  std::uint64_t dataStart, count;
+  bool operator==(const Read&) const = default;
+};
+
+Read readAs(std::span<const std::uint8_t> file, bool tolerant) {
+  if (tolerant) {
+    korvane::AnyWave w;
+    const korvane::WaveError e = korvane::readAnyWave(korvane::memorySource(file), w);
+    return e == korvane::WaveError::none ? Read{e, w.dataStart, w.frames} : Read{e, 0, 0};
+  }
+  korvane::WaveInfo w;
+  const korvane::WaveError e = korvane::readWaveInfo(file, w);
+  return e == korvane::WaveError::none ? Read{e, w.dataStart, w.sampleCount} : Read{e, 0, 0};
+}
+
+// The file arriving as a stream, judged when half of it or all of it has
+// come: the bytes it is read to are accepted where the whole file is, with
+// the same samples (a refusal may name another cause: that of the bytes read).
+void judgeAsStream(std::span<const std::uint8_t> file) {
+  using Kind = korvane::ReadLimit::Kind;
+  for (const bool tolerant : {false, true}) {
+    const Read whole = readAs(file, tolerant);
+    for (const std::size_t arrived : {file.size() / 2, file.size()}) {
+      const korvane::ReadLimit limit =
+          korvane::waveReadLimit(korvane::memorySource(file.first(arrived)), tolerant);
+      if (limit.kind == Kind::readOn || limit.kind == Kind::tooLong) continue;
+      const std::size_t kept =
+          limit.kind == Kind::refused
+              ? arrived
+              : static_cast<std::size_t>(std::min<std::uint64_t>(limit.length, file.size()));
+      const Read cut = readAs(file.first(kept), tolerant);
+      const bool accepted = whole.error == korvane::WaveError::none;
+      if ((cut.error == korvane::WaveError::none) != accepted || (accepted && cut != whole)) {
+        std::abort();
+      }
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> file(data, size);
+  judgeAsStream(file);
   return readExactly(file) + readTolerantly(file);
 }
