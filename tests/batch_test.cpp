@@ -2,8 +2,11 @@
 // build script runs them.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "app/batch.h"
 #include "app/conversion.h"
+#include "app/report_rows.h"
 #include "support.h"
 
 namespace korvane {
@@ -139,29 +142,62 @@ TEST(Batch, ABadInputDoesNotStopTheOthers) {
   EXPECT_FALSE(fs::exists(p.work / "out/bad.AD2"));
 }
 
-TEST(Batch, CsvReportParsesBack) {
+// A row for every input, the failed ones too, in CSV and in JSON lines with
+// the same keys; the messages go to stderr.
+TEST(Batch, ReportRowsForEveryInput) {
   Prompts p;
   fs::copy_file(p.work / "top.wav", p.work / "a, b.wav");
-  const test::RunResult r = runProgram(
-      {"-E4", "--out-dir=out", "--report=csv", "top.wav", "a, b.wav", "missing.wav"}, {p.work});
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.err, "Can not open File : missing.wav !!\n");  // stdout stays CSV
-  const auto rows = parseCsv(r.out);
-  ASSERT_EQ(rows.size(), 3u);
-  EXPECT_EQ(rows[0], (std::vector<std::string>{"input", "output", "format", "samples",
-                                               "sample_rate", "bytes", "bits_per_sample", "snr_db",
-                                               "noise_dbfs", "seg_snr_db"}));
-  EXPECT_EQ(rows[1][0], "top.wav");
-  EXPECT_EQ(rows[2][0], "a, b.wav");
+  const std::vector<std::string> keys = {"input",       "output",     "format",          "samples",
+                                         "sample_rate", "bytes",      "bits_per_sample", "snr_db",
+                                         "noise_dbfs",  "seg_snr_db", "status"};
+  const std::vector<std::string> inputs = {"top.wav", "a, b.wav", "missing.wav"};
+  std::vector<std::vector<std::string>> rows;
+  for (const char* form : {"csv", "json"}) {
+    SCOPED_TRACE(form);
+    std::vector<std::string> args = {"-E4", "--out-dir=out", std::string("--report=") + form};
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    const test::RunResult r = runProgram(args, {p.work});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "Can not open File : missing.wav !!\n");
+    if (form[0] == 'c') {
+      rows = parseCsv(r.out);
+      ASSERT_EQ(rows.size(), 4u);
+      EXPECT_EQ(rows[0], keys);
+      continue;
+    }
+    // Each JSON line has the CSV row's values under the header's keys, in order.
+    std::istringstream lines(r.out);
+    std::string line;
+    std::size_t i = 1;
+    for (; std::getline(lines, line); ++i) {
+      ASSERT_LT(i, rows.size());
+      std::string expected;
+      for (std::size_t k = 0; k < keys.size(); ++k) {
+        const std::string& v = rows[i][k];
+        const bool number = k >= 3 && k <= 9;
+        expected += (k ? "," : "{") + ("\"" + keys[k] + "\":") +
+                    (v.empty() ? "null"
+                     : number  ? v
+                               : "\"" + v + "\"");
+      }
+      EXPECT_EQ(line, expected + "}");
+    }
+    EXPECT_EQ(i, rows.size());
+  }
+  for (std::size_t i = 1; i < 4; ++i) {
+    ASSERT_EQ(rows[i].size(), keys.size());
+    EXPECT_EQ(rows[i][0], inputs[i - 1]);
+    EXPECT_EQ(rows[i][2], "AD4");
+  }
   EXPECT_EQ(rows[2][1], "out/a, b.AD4");
   for (std::size_t i = 1; i < 3; ++i) {
-    ASSERT_EQ(rows[i].size(), 10u);
-    EXPECT_EQ(rows[i][2], "AD4");
-    EXPECT_EQ(rows[i][3], "4000");
-    EXPECT_EQ(rows[i][4], "8000");
-    EXPECT_EQ(rows[i][5], "2010");
-    EXPECT_EQ(rows[i][6], "4");
+    EXPECT_EQ(std::vector<std::string>(rows[i].begin() + 3, rows[i].begin() + 7),
+              (std::vector<std::string>{"4000", "8000", "2010", "4"}));
+    EXPECT_EQ(rows[i][10], "ok");
   }
+  EXPECT_EQ(std::vector<std::string>(rows[3].begin() + 1, rows[3].end()),
+            (std::vector<std::string>{"out/missing.AD4", "AD4", "", "", "", "", "", "", "",
+                                      "Can not open File !!"}));
 }
 
 // Quotes are doubled inside quoted fields (file names on Windows cannot hold them).
@@ -195,14 +231,15 @@ TEST(Batch, NoiseAndSegmentalSnrWorkedByHand) {
   const std::vector<std::string> expected[] = {
       {"12.69", "-43.00", "12.69"}, {"11.99", "-45.27", "12.69"}, {"0.00", "-50.31", ""}};
   for (std::size_t i = 0; i < 3; ++i)
-    EXPECT_EQ(std::vector<std::string>(rows[i + 1].begin() + 7, rows[i + 1].end()), expected[i]);
+    EXPECT_EQ(std::vector<std::string>(rows[i + 1].begin() + 7, rows[i + 1].end() - 1),
+              expected[i]);
   // The plain report adds the noise level; a single call takes --report=csv too.
   EXPECT_EQ(runProgram({"-E8", "loud.wav", "l.pcm", "--report"}, {dir.path}).out,
             "loud.wav -> l.pcm : 512 samples, 8000 Hz, 520 bytes, 8 bits per sample, SNR 12.69 "
             "dB, noise -43.00 dBFS\n");
   EXPECT_EQ(parseCsv(runProgram({"-E8", "loud.wav", "l.pcm", "--report=csv"}, {dir.path}).out)[1],
             (std::vector<std::string>{"loud.wav", "l.pcm", "PCM8", "512", "8000", "520", "8",
-                                      "12.69", "-43.00", "12.69"}));
+                                      "12.69", "-43.00", "12.69", "ok"}));
 }
 
 }  // namespace

@@ -33,15 +33,17 @@ const Signals kSignals = {SIGINT, SIGTERM, SIGHUP};
 RunResult runProgram(const std::vector<std::string>& args, const RunOptions& options) {
   int outPipe[2];
   int errPipe[2];
+  int inPipe[2] = {-1, -1};
   // Only the three standard streams reach the program.
-  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0 ||
+      (options.input != nullptr && pipe2(inPipe, O_CLOEXEC) != 0)) {
     throw std::runtime_error("pipe failed");
   }
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    dup2(null, STDIN_FILENO);
+    dup2(options.input != nullptr ? inPipe[0] : null, STDIN_FILENO);
     dup2(outPipe[1], STDOUT_FILENO);
     dup2(errPipe[1], STDERR_FILENO);
     close(outPipe[0]);
@@ -78,6 +80,22 @@ RunResult runProgram(const std::vector<std::string>& args, const RunOptions& opt
   }
   close(outPipe[1]);
   close(errPipe[1]);
+  std::thread feeder;
+  if (options.input != nullptr) {
+    close(inPipe[0]);
+    feeder = std::thread([fd = inPipe[1], &bytes = *options.input] {
+      sigset_t pipeSignal;  // a reader that stops early fails the write, not the tests
+      sigemptyset(&pipeSignal);
+      sigaddset(&pipeSignal, SIGPIPE);
+      pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+      for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+      }
+      close(fd);
+    });
+  }
   RunResult result;
   pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
@@ -115,6 +133,7 @@ RunResult runProgram(const std::vector<std::string>& args, const RunOptions& opt
   }
   int status = 0;
   waitpid(pid, &status, 0);
+  if (feeder.joinable()) feeder.join();
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
 }

@@ -4,6 +4,7 @@
 // POSIX (wine reports links made that it does not make).
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 #include <string>
@@ -87,10 +88,15 @@ RunResult runProgram(const std::vector<std::string>& args, const RunOptions& opt
   SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
   const HANDLE null = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   &inherit, OPEN_EXISTING, 0, nullptr);
+  HANDLE inRead = nullptr, inWrite = nullptr;
+  if (options.input != nullptr) {
+    if (!CreatePipe(&inRead, &inWrite, &inherit, 0)) throw std::runtime_error("CreatePipe failed");
+    SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
+  }
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = null;
+  startup.hStdInput = options.input != nullptr ? inRead : null;
   startup.hStdOutput = outWrite;
   startup.hStdError = errWrite;
   const std::wstring program = programPath();
@@ -113,8 +119,22 @@ RunResult runProgram(const std::vector<std::string>& args, const RunOptions& opt
   CloseHandle(outWrite);
   CloseHandle(errWrite);
   CloseHandle(null);
+  std::thread feeder;
+  if (options.input != nullptr) {
+    CloseHandle(inRead);
+    feeder = std::thread([inWrite, &bytes = *options.input] {
+      for (std::size_t done = 0; done < bytes.size();) {
+        const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
+        DWORD put = 0;
+        if (!WriteFile(inWrite, bytes.data() + done, ask, &put, nullptr) || put == 0) break;
+        done += put;
+      }
+      CloseHandle(inWrite);
+    });
+  }
   RunResult result;
   if (!started) {
+    if (feeder.joinable()) feeder.join();
     CloseHandle(outRead);
     CloseHandle(errRead);
     throw std::runtime_error("CreateProcessW failed, error " + std::to_string(error));
@@ -123,6 +143,7 @@ RunResult runProgram(const std::vector<std::string>& args, const RunOptions& opt
   drain(outRead, result.out);
   errors.join();
   WaitForSingleObject(process.hProcess, INFINITE);
+  if (feeder.joinable()) feeder.join();
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
   result.exitCode = static_cast<int>(code);

@@ -227,7 +227,7 @@ TEST(TolerantReader, EveryLayoutReadsToTheMixedSamples) {
 }
 
 // Without the new options the exact reader's message and exit code stay;
-// one more line on stderr names the option that reads the file.
+// one more line on stderr names the file and the option that reads it.
 TEST(TolerantReader, RefusalsNameTheOptionThatReadsTheFile) {
   Bytes junk;
   putTag(junk, "JUNK");
@@ -239,13 +239,13 @@ TEST(TolerantReader, RefusalsNameTheOptionThatReadsTheFile) {
     std::string err;
   } cases[] = {
       {anyWave(1, 2, 16, le16s({1, 2})), "in.wav : is not mono format!\n",
-       "korvane: 2 channels; --rate=8000 mixes them to mono and converts the file\n"},
+       "korvane: in.wav: 2 channels; --rate=8000 mixes them to mono and converts the file\n"},
       {anyWave(3, 1, 32, floats({0.5f})), "in.wav : is not PCM format!\n",
-       "korvane: 32-bit float samples; --rate=8000 reads them and converts the file\n"},
+       "korvane: in.wav: 32-bit float samples; --rate=8000 reads them and converts the file\n"},
       {anyWave(1, 1, 16, le16s({1}), junk), "in.wav : is not WAVE format!\n",
-       "korvane: chunks in another order; --rate=8000 reads them and converts the file\n"},
+       "korvane: in.wav: chunks in another order; --rate=8000 reads them and converts the file\n"},
       {test::makeWave16({1, 2}, 192000), "in.wav : sample rate not supported!\n",
-       "korvane: 192000 Hz; --rate=8000 resamples it and converts the file\n"},
+       "korvane: in.wav: 192000 Hz; --rate=8000 resamples it and converts the file\n"},
       {{'R', 'I', 'F', 'F'}, "in.wav : is not WAVE format!\n", ""},
   };
   TempDir dir;

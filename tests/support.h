@@ -72,6 +72,7 @@ struct RunOptions {
   int signalAfterMs = 0;
   unsigned openFileLimit = 0;      // RLIMIT_NOFILE in the child when not 0
   std::uint64_t addressLimit = 0;  // RLIMIT_AS in the child when not 0
+  const Bytes* input = nullptr;    // written to standard input through a pipe, else the null device
 };
 
 // What the platform the tests run on offers; a test that needs what it lacks
@@ -165,8 +166,8 @@ class Fifo {
 // where the file system allows.
 void writeSparse(const std::filesystem::path& path, const Bytes& header, std::uint64_t dataBytes);
 
-// Runs the built program with stdin from the null device; a child ended by a signal
-// has exit code 128 + the signal.
+// Runs the built program (stdin from the null device, or options.input through a
+// pipe); a child ended by a signal has exit code 128 + the signal.
 RunResult runProgram(const std::vector<std::string>& args, const RunOptions& options = {});
 
 // The nine usage strings exactly as the program prints them.

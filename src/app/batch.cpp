@@ -40,10 +40,18 @@ std::string nameOf(const fs::path& path) {
 }  // namespace
 
 std::string batchOutputName(const Command& command, const std::string& folder,
-                            const std::string& input) {
+                            const std::string& input, const std::string& base) {
   const fs::path given = pathOf(input);
   fs::path kept = given.lexically_normal();
-  if (!given.is_relative() || kept.empty() || *kept.begin() == ".." || kept == ".") {
+  std::error_code failed;
+  const fs::path below =
+      base.empty() ? fs::path()
+                   : fs::absolute(given, failed)
+                         .lexically_normal()
+                         .lexically_relative(fs::absolute(pathOf(base), failed).lexically_normal());
+  if (!below.empty() && *below.begin() != ".." && below != ".") {
+    kept = below;
+  } else if (!given.is_relative() || kept.empty() || *kept.begin() == ".." || kept == ".") {
     kept = given.filename();
   }
   return nameOf(pathOf(folder) / pathOf(outputNameFor(command, nameOf(kept))));
@@ -54,13 +62,17 @@ int runBatch(Console& console, const Command& command, const Options& options,
   std::vector<std::string> outputs;
   std::map<std::string, std::size_t> taken;
   for (const std::string& input : inputs) {
-    outputs.push_back(batchOutputName(command, options.outDir, input));
+    if (input == "-") return reportFailure(console, Failure::unnamedOutput, input);
+    outputs.push_back(batchOutputName(command, options.outDir, input, options.base));
     const std::string key = nameOf(pathOf(outputs.back()).lexically_normal());
-    if (!taken.emplace(key, outputs.size() - 1).second) {
-      return reportFailure(console, Failure::sameOutput, outputs.back(), false);
+    if (const auto [at, added] = taken.emplace(key, outputs.size() - 1); !added) {
+      const int code = reportFailure(console, Failure::sameOutput, outputs.back(), false);
+      say(console, Stream::err,
+          "korvane: %s and %s both make %s; --base=DIR keeps the folders below DIR\n",
+          inputs[at->second].c_str(), input.c_str(), outputs.back().c_str());
+      return code;
     }
   }
-  if (options.reportCsv) printCsvHeader(console);
 
   std::vector<Result> results(inputs.size());
   std::mutex mutex;

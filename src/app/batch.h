@@ -11,11 +11,12 @@
 
 namespace korvane {
 
-// The output of input under folder: a relative input below the current folder
-// keeps its relative path, any other its file name alone, and the name is
+// The output of input under folder: an input below base (where given)
+// keeps its path relative to base; else a relative input below the current
+// folder keeps its relative path, any other its file name alone; the name is
 // derived as the command derives it.
 [[nodiscard]] std::string batchOutputName(const Command& command, const std::string& folder,
-                                          const std::string& input);
+                                          const std::string& input, const std::string& base = {});
 
 // Converts every input into options.outDir; returns the highest exit code met.
 [[nodiscard]] int runBatch(Console& console, const Command& command, const Options& options,

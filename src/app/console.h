@@ -19,6 +19,7 @@ struct Console {
   bool keyWaitEnabled = true;  // off where no one can press a key (in-process tests, batches)
   bool showProgress = false;   // progress of long searches on err, a terminal
   int keyWaits = 0;            // how many times the program paused
+  std::string status;          // the last failure's message without its file name
 };
 
 enum class Stream : std::uint8_t { out, err, messages };

@@ -8,6 +8,7 @@
 #include "app/messages.h"
 #include "app/piece_writer.h"
 #include "app/progress.h"
+#include "app/report_rows.h"
 #include "convert/convert.h"
 #include "convert/prepare.h"
 #include "decoder/decoder.h"
@@ -26,14 +27,6 @@ struct Built {
   WaveInfo wave;      // of an encode's input
   StreamInfo stream;  // of a decode's input
 };
-
-// A figure of a CSV row: two decimals, "inf" or "-inf", empty when there is none.
-std::string csvNumber(double value) {
-  if (std::isnan(value)) return "";
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f", value);
-  return text;
-}
 
 void printReport(Console& console, const Conversion& c, const Built& built,
                  const OutputFile& output) {
@@ -60,13 +53,21 @@ void printReport(Console& console, const Conversion& c, const Built& built,
     fidelity = measureFidelity(built.wave, played);
     measured = true;
   }
-  if (c.options.reportCsv) {
-    const double none = std::nan("");
-    say(console, Stream::out, "%s,%s,%s,%u,%u,%llu,%u,%s,%s,%s\n", csvField(c.inputName).c_str(),
-        csvField(c.outputName).c_str(), factsOf(stream.format).name, stream.sampleCount,
-        stream.sampleRate, bytes, bits, csvNumber(measured ? snrDb(fidelity) : none).c_str(),
-        csvNumber(measured ? noiseDbfs(fidelity) : none).c_str(),
-        csvNumber(measured ? segmentalSnrDb(fidelity) : none).c_str());
+  if (c.options.reportRows()) {
+    ReportRow row;
+    row.input = c.inputName;
+    row.output = c.outputName;
+    row.format = factsOf(stream.format).name;
+    row.samples = stream.sampleCount;
+    row.sampleRate = stream.sampleRate;
+    row.bytes = bytes;
+    row.bitsPerSample = bits;
+    if (measured) {
+      row.snrDb = snrDb(fidelity);
+      row.noiseDbfs = noiseDbfs(fidelity);
+      row.segmentalSnrDb = segmentalSnrDb(fidelity);
+    }
+    printRow(console, c.options.report, row);
   } else if (decode) {
     const double seconds =
         stream.sampleRate == 0 ? 0.0 : static_cast<double>(stream.sampleCount) / stream.sampleRate;
@@ -87,20 +88,23 @@ void printReport(Console& console, const Conversion& c, const Built& built,
 }
 
 // The line that names the option reading a file the exact reader refused.
-void printTolerableHint(Console& console, const Tolerable& t) {
+void printTolerableHint(Console& console, const std::string& name, const Tolerable& t) {
   using Cause = Tolerable::Cause;
   switch (t.cause) {
     case Cause::channels:
       say(console, Stream::err,
-          "korvane: %u channels; --rate=8000 mixes them to mono and converts the file\n", t.count);
+          "korvane: %s: %u channels; --rate=8000 mixes them to mono and converts the file\n",
+          name.c_str(), t.count);
       break;
     case Cause::floats:
       say(console, Stream::err,
-          "korvane: %u-bit float samples; --rate=8000 reads them and converts the file\n", t.count);
+          "korvane: %s: %u-bit float samples; --rate=8000 reads them and converts the file\n",
+          name.c_str(), t.count);
       break;
     case Cause::chunkOrder:
       say(console, Stream::err,
-          "korvane: chunks in another order; --rate=8000 reads them and converts the file\n");
+          "korvane: %s: chunks in another order; --rate=8000 reads them and converts the file\n",
+          name.c_str());
       break;
     case Cause::unreadable:
       break;
@@ -157,7 +161,7 @@ int encodeAndWrite(Console& console, const Conversion& c, const InputBytes& inpu
   }
   // A file that shrank or failed while it was read is a read failure, whatever came of it.
   if (input.failed.load()) return reportFailure(console, Failure::cannotRead, c.inputName);
-  if (built.prepared.clipped() > 0) {
+  if (built.prepared.clipped() > 0 && !c.options.quiet) {
     say(console, Stream::err, "korvane: %s: %llu samples clipped at full scale\n",
         c.inputName.c_str(), static_cast<unsigned long long>(built.prepared.clipped()));
   }
@@ -206,12 +210,13 @@ int build(Console& console, const Conversion& c, const ByteSource& file, Built& 
   }
   if (const WaveError error = readWaveInfo(source, built.wave); error != WaveError::none) {
     const int code = reportFailure(console, failureOf(error), c.inputName);
-    printTolerableHint(console, tolerableCause(file));
+    printTolerableHint(console, c.inputName, tolerableCause(file));
     return code;
   }
   if (!headerHoldsRate(built.wave.sampleRate)) {
     const int code = reportFailure(console, Failure::rateNotSupported, c.inputName);
-    say(console, Stream::err, "korvane: %u Hz; --rate=8000 resamples it and converts the file\n",
+    say(console, Stream::err,
+        "korvane: %s: %u Hz; --rate=8000 resamples it and converts the file\n", c.inputName.c_str(),
         built.wave.sampleRate);
     return code;
   }
@@ -244,30 +249,16 @@ int loadBuildWrite(Console& console, const Conversion& c, InputFile& input, Outp
   } catch (const std::bad_alloc&) {
     return reportFailure(console, Failure::cannotWrite, c.outputName);
   }
-  if (c.options.report) printReport(console, c, built, output);
+  if (c.options.report != ReportForm::none) printReport(console, c, built, output);
   std::fflush(console.out);
   return 0;
 }
 
 }  // namespace
 
-std::string csvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (const char ch : text) {
-    if (ch == '"') quoted += '"';
-    quoted += ch;
-  }
-  return quoted + '"';
-}
+namespace {
 
-void printCsvHeader(Console& console) {
-  say(console, Stream::out,
-      "input,output,format,samples,sample_rate,bytes,bits_per_sample,snr_db,noise_dbfs,"
-      "seg_snr_db\n");
-}
-
-int convertFile(Console& console, const Conversion& c) {
+int openAndConvert(Console& console, const Conversion& c) {
   InputFile input;
   if (!openInput(c.inputName, input)) {
     return reportFailure(console, Failure::cannotOpen, c.inputName);
@@ -293,6 +284,23 @@ int convertFile(Console& console, const Conversion& c) {
   }
   closeInput(input);
   return reportFailure(console, refused, c.outputName, c.named);
+}
+
+}  // namespace
+
+int convertFile(Console& console, const Conversion& c) {
+  console.status.clear();
+  const int code = openAndConvert(console, c);
+  // A report in rows has one for a failed input too, naming what failed.
+  if (code != 0 && c.options.reportRows()) {
+    ReportRow row;
+    row.input = c.inputName;
+    row.output = c.outputName;
+    if (c.command.action == Action::encode) row.format = factsOf(c.command.format).name;
+    row.status = console.status;
+    printRow(console, c.options.report, row);
+  }
+  return code;
 }
 
 }  // namespace korvane

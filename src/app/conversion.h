@@ -21,11 +21,4 @@ struct Conversion {
 // Returns the exit code; messages and the report go to console.
 [[nodiscard]] int convertFile(Console& console, const Conversion& conversion);
 
-// The first line of a CSV report: the names of its columns.
-void printCsvHeader(Console& console);
-
-// A field of a CSV row, quoted as RFC 4180 asks when it holds a comma, a
-// quote or a line break.
-[[nodiscard]] std::string csvField(const std::string& text);
-
 }  // namespace korvane

@@ -25,8 +25,22 @@ constexpr std::array<Failure, 7> kDecodeFailures = {
 };
 static_assert(static_cast<std::size_t>(DecodeError::tooLong) == kDecodeFailures.size() - 1);
 
+std::string statusOf(Failure failure) {
+  std::string status = textOf(failure).format;
+  for (const std::string cut : {"%s : ", " : %s", "%s"}) {
+    if (const std::size_t at = status.find(cut); at != std::string::npos) {
+      status.erase(at, cut.size());
+      break;
+    }
+  }
+  while (!status.empty() && status.back() == '\n')
+    status.pop_back();
+  return status;
+}
+
 int reportFailure(Console& console, Failure failure, const std::string& name, bool named) {
   const FailureText& text = textOf(failure);
+  console.status = statusOf(failure);
   say(console, Stream::messages, text.format, name.c_str());
   if (failure == Failure::unknownCommand || failure == Failure::unknownOption ||
       failure == Failure::badOptionValue) {

@@ -36,6 +36,9 @@ enum class Failure : std::uint8_t {
   truncated,
   ambiguousLength,
   tooLong,
+  noInput,
+  unnamedOutput,
+  manyMatches,
 };
 
 enum class KeyWait : std::uint8_t {
@@ -53,7 +56,7 @@ struct FailureText {
 
 // The texts are those the device family's tools have always printed, byte for
 // byte ("creat" without its e included): scripts match them.
-inline constexpr std::array<FailureText, 23> kFailureTexts = {{
+inline constexpr std::array<FailureText, 26> kFailureTexts = {{
     {Failure::cannotOpen, "Can not open File : %s !!\n", 1, KeyWait::always},
     {Failure::cannotCreate, "Can not creat File : %s !!\n", 2, KeyWait::whenNamed},
     {Failure::outputIsInput, "Output is the input File : %s !!\n", 2, KeyWait::whenNamed},
@@ -78,6 +81,13 @@ inline constexpr std::array<FailureText, 23> kFailureTexts = {{
     {Failure::ambiguousLength, "%s : has a length that fits neither PCM12 nor PCM8!\n", 1,
      KeyWait::never},
     {Failure::tooLong, "%s : is too long for a WAV file!\n", 1, KeyWait::never},
+    // Not in the family's tools: a batch with no inputs, standard input
+    // with no output named, one input that names several files.
+    {Failure::noInput, "No Input File !!%s\n", 1, KeyWait::never},
+    {Failure::unnamedOutput, "%s : name the output file (the input has no name) !!\n", 1,
+     KeyWait::never},
+    {Failure::manyMatches, "%s : names several files; --out-dir=DIR converts them all !!\n", 1,
+     KeyWait::never},
 }};
 
 [[nodiscard]] constexpr const FailureText& textOf(Failure failure) {
@@ -88,6 +98,10 @@ inline constexpr std::array<FailureText, 23> kFailureTexts = {{
 // line that is not understood; waits for a key where the failure calls for
 // one (whenNamed: when named). Returns the exit code.
 int reportFailure(Console& console, Failure failure, const std::string& name, bool named = true);
+
+// A failure's message without its file name ("is not RIFF format!", "Can
+// not open File !!"), for the rows of a report.
+[[nodiscard]] std::string statusOf(Failure failure);
 
 // The failure a rejected input is reported as (error must not be none).
 [[nodiscard]] Failure failureOf(WaveError error);

@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -14,6 +15,79 @@ bool decimal(const std::string& text, double lo, double hi, double& value) {
   return end == text.c_str() + text.size() && std::isfinite(value) && value >= lo && value <= hi;
 }
 
+// The table's row for arg, and its value; null where no row takes it.
+const OptionSpec* findOption(const std::string& arg, std::string& value, bool& hasValue) {
+  for (const OptionSpec& spec : kOptions) {
+    const std::string name = spec.name;
+    if (arg.compare(0, name.size(), name) != 0) continue;
+    hasValue = arg.size() > name.size();
+    if (hasValue && arg[name.size()] != '=') continue;
+    if (hasValue ? spec.value == OptionValue::none : spec.value == OptionValue::required) {
+      return nullptr;
+    }
+    value = hasValue ? arg.substr(name.size() + 1) : std::string();
+    return &spec;
+  }
+  return nullptr;
+}
+
+// Applies one option; false where its value is not understood.
+bool apply(const OptionSpec& spec, const std::string& value, bool hasValue, Options& options) {
+  switch (spec.id) {
+    case OptionId::report:
+      options.report = !hasValue         ? ReportForm::line
+                       : value == "csv"  ? ReportForm::csv
+                       : value == "json" ? ReportForm::json
+                                         : ReportForm::none;
+      return options.report != ReportForm::none;
+    case OptionId::quiet:
+      options.quiet = true;
+      return true;
+    case OptionId::search:
+      options.searchLevel = kDefaultSearchLevel;
+      if (!hasValue) return true;
+      if (value.size() != 1 || value[0] < '0' || value[0] > '0' + kMaxSearchLevel) return false;
+      options.searchLevel = value[0] - '0';
+      return true;
+    case OptionId::rate: {
+      double hz = 0;
+      const bool ok = decimal(value, 1000, 131070, hz) && hz == std::floor(hz);
+      options.prepare = true;
+      options.preparation.rate = ok ? static_cast<std::uint32_t>(hz) : 0;
+      return ok;
+    }
+    case OptionId::gain:
+      options.prepare = true;
+      return decimal(value, -200, 200, options.preparation.gainDb);
+    case OptionId::normalize:
+      options.prepare = true;
+      options.preparation.normalize = true;
+      return !hasValue || decimal(value, -200, 0, options.preparation.normalizeDbfs);
+    case OptionId::outDir:
+      options.outDir = value;
+      return !value.empty();
+    case OptionId::base:
+      options.base = value;
+      return !value.empty();
+    case OptionId::jobs: {
+      const bool digits = !value.empty() && value.size() <= 4 &&
+                          value.find_first_not_of("0123456789") == std::string::npos;
+      options.jobs = digits ? static_cast<unsigned>(std::stoul(value)) : 0;
+      return options.jobs != 0;
+    }
+    case OptionId::filesFrom:
+      options.lists.push_back(value);
+      return !value.empty();
+    case OptionId::help:
+      options.help = true;
+      return true;
+    case OptionId::version:
+      options.version = true;
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 Options parseOptions(std::span<const std::string> argv) {
@@ -22,56 +96,19 @@ Options parseOptions(std::span<const std::string> argv) {
   for (const std::string& arg : argv) {
     if (ended || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
       options.args.push_back(arg);
-    } else if (arg == "--") {
+      continue;
+    }
+    if (arg == "--") {
       ended = true;
-    } else if (arg == "--report") {
-      options.report = true;
-    } else if (arg == "--report=csv") {
-      options.report = true;
-      options.reportCsv = true;
-    } else if (arg.rfind("--rate=", 0) == 0) {
-      double hz = 0;
-      const bool ok = decimal(arg.substr(7), 1000, 131070, hz) && hz == std::floor(hz);
-      options.prepare = true;
-      options.preparation.rate = ok ? static_cast<std::uint32_t>(hz) : 0;
-      if (!ok && options.badValue.empty()) options.badValue = arg;
-    } else if (arg.rfind("--gain=", 0) == 0) {
-      options.prepare = true;
-      if (!decimal(arg.substr(7), -200, 200, options.preparation.gainDb) &&
-          options.badValue.empty()) {
-        options.badValue = arg;
-      }
-    } else if (arg == "--normalize" || arg.rfind("--normalize=", 0) == 0) {
-      options.prepare = true;
-      options.preparation.normalize = true;
-      if (arg.size() > 11 && !decimal(arg.substr(12), -200, 0, options.preparation.normalizeDbfs) &&
-          options.badValue.empty()) {
-        options.badValue = arg;
-      }
-    } else if (arg.rfind("--out-dir=", 0) == 0) {
-      options.outDir = arg.substr(10);
-      if (options.outDir.empty() && options.badValue.empty()) options.badValue = arg;
-    } else if (arg.rfind("--jobs=", 0) == 0) {
-      const std::string value = arg.substr(7);
-      const bool digits = !value.empty() && value.size() <= 4 &&
-                          value.find_first_not_of("0123456789") == std::string::npos;
-      options.jobs = digits ? static_cast<unsigned>(std::stoul(value)) : 0;
-      if (options.jobs == 0 && options.badValue.empty()) options.badValue = arg;
-    } else if (arg == "--help") {
-      options.help = true;
-    } else if (arg == "--version") {
-      options.version = true;
-    } else if (arg == "--search") {
-      options.searchLevel = kDefaultSearchLevel;
-    } else if (arg.rfind("--search=", 0) == 0) {
-      const std::string value = arg.substr(9);
-      if (value.size() == 1 && value[0] >= '0' && value[0] <= '0' + kMaxSearchLevel) {
-        options.searchLevel = value[0] - '0';
-      } else if (options.badValue.empty()) {
-        options.badValue = arg;
-      }
-    } else if (options.unknown.empty()) {
-      options.unknown = arg;
+      continue;
+    }
+    std::string value;
+    bool hasValue = false;
+    const OptionSpec* spec = findOption(arg, value, hasValue);
+    if (spec == nullptr) {
+      if (options.unknown.empty()) options.unknown = arg;
+    } else if (!apply(*spec, value, hasValue, options) && options.badValue.empty()) {
+      options.badValue = arg;
     }
   }
   return options;

@@ -1,7 +1,10 @@
 // Options: arguments beginning with "--", taken out before the switch, input
-// and output are read, and allowed anywhere; "--" alone ends them.
+// and output are read, and allowed anywhere; "--" alone ends them. One table
+// names them all: the parser accepts what it lists, and --help prints it.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
@@ -11,19 +14,76 @@
 
 namespace korvane {
 
+enum class OptionId : std::uint8_t {
+  report,
+  quiet,
+  search,
+  rate,
+  gain,
+  normalize,
+  outDir,
+  base,
+  jobs,
+  filesFrom,
+  help,
+  version,
+};
+
+enum class OptionValue : std::uint8_t { none, optional, required };
+
+struct OptionSpec {
+  OptionId id;
+  const char* name;  // "--report"
+  OptionValue value;
+  const char* form;  // how the value is written after the name, for the help
+  const char* help;  // one line
+};
+
+inline constexpr std::array<OptionSpec, 12> kOptions = {{
+    {OptionId::report, "--report", OptionValue::optional, "[=csv|json]",
+     "a line a conversion: size, rate, quality; csv, json: a row for every input"},
+    {OptionId::quiet, "--quiet", OptionValue::none, "", "print nothing unless something fails"},
+    {OptionId::search, "--search", OptionValue::optional, "[=N]",
+     "search the ADPCM and WFM codes, N from 0 (greedy) to 9, 5 by default"},
+    {OptionId::rate, "--rate", OptionValue::required, "=HZ",
+     "read any WAV, mix it to mono and resample it to HZ"},
+    {OptionId::gain, "--gain", OptionValue::required, "=DB", "change the level by DB decibels"},
+    {OptionId::normalize, "--normalize", OptionValue::optional, "[=DBFS]",
+     "bring the peak to DBFS, -1 by default"},
+    {OptionId::outDir, "--out-dir", OptionValue::required, "=DIR",
+     "convert every input after the switch into DIR"},
+    {OptionId::base, "--base", OptionValue::required, "=DIR",
+     "with --out-dir, inputs below DIR keep their path below it"},
+    {OptionId::jobs, "--jobs", OptionValue::required, "=N",
+     "conversions at once with --out-dir, one per core by default"},
+    {OptionId::filesFrom, "--files-from", OptionValue::required, "=LIST",
+     "inputs named in LIST, one a line (- for standard input); @LIST likewise"},
+    {OptionId::help, "--help", OptionValue::none, "", "print this text"},
+    {OptionId::version, "--version", OptionValue::none, "", "print the version"},
+}};
+
+enum class ReportForm : std::uint8_t { none, line, csv, json };
+
 struct Options {
-  bool report = false;
-  bool reportCsv = false;
+  ReportForm report = ReportForm::none;
+  bool quiet = false;
   std::string outDir;    // a batch when not empty
+  std::string base;      // with outDir: inputs below it keep their path
   unsigned jobs = 0;     // conversions at once in a batch; 0: one per core
   bool prepare = false;  // --rate, --gain or --normalize: the tolerant reader and its steps
   Preparation preparation;
   bool help = false;
   bool version = false;
-  int searchLevel = 0;            // 0: the greedy encoder
-  std::string badValue;           // the first option whose value is not understood, if any
-  std::string unknown;            // the first option not understood, if any
-  std::vector<std::string> args;  // everything else, in order
+  int searchLevel = 0;             // 0: the greedy encoder
+  std::vector<std::string> lists;  // --files-from, in order
+  std::string badValue;            // the first option whose value is not understood, if any
+  std::string unknown;             // the first option not understood, if any
+  std::vector<std::string> args;   // everything else, in order
+
+  // A report in rows, for every input: messages then go to stderr.
+  [[nodiscard]] bool reportRows() const {
+    return report == ReportForm::csv || report == ReportForm::json;
+  }
 };
 
 [[nodiscard]] Options parseOptions(std::span<const std::string> argv);

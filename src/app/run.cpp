@@ -9,8 +9,56 @@
 #include "app/conversion.h"
 #include "app/messages.h"
 #include "app/options.h"
+#include "app/report_rows.h"
+#include "platform/platform.h"
 
 namespace korvane {
+namespace {
+
+// A list of names is a text file, not a recording: read no further than this.
+constexpr std::uint64_t kLongestList = std::uint64_t{64} << 20;
+
+// The names in a list file, one a line (UTF-8, LF or CRLF), blank lines
+// skipped; "-" is standard input. False where it cannot be read.
+bool readList(const std::string& name, std::vector<std::string>& names) {
+  InputFile file;
+  InputBytes bytes;
+  if (!openInput(name, file) || readInput(file, bytes, [](const ByteSource&) {
+                                  return ReadLimit{ReadLimit::Kind::upTo, kLongestList};
+                                }) != InputRead::read) {
+    return false;
+  }
+  std::string text(static_cast<std::size_t>(std::min(bytes.source.size, kLongestList)), '\0');
+  if (!readBytes(bytes.source, 0,
+                 std::span(reinterpret_cast<std::uint8_t*>(text.data()), text.size()))) {
+    return false;
+  }
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) names.push_back(line);
+    at = end + 1;
+  }
+  return true;
+}
+
+// The inputs an argument names: the names in @LIST, the files a wildcard
+// matches where the shell leaves that to the program (Windows), or itself.
+bool expandInput(const std::string& arg, std::vector<std::string>& inputs, std::string& failed) {
+  if (arg.size() > 1 && arg[0] == '@') {
+    if (readList(arg.substr(1), inputs)) return true;
+    failed = arg.substr(1);
+    return false;
+  }
+  const std::vector<std::string> matches = matchingNames(arg);
+  inputs.insert(inputs.end(), matches.begin(), matches.end());
+  return true;
+}
+
+}  // namespace
 
 int runKorvane(std::span<const std::string> argv, Console& console) {
   Options options = parseOptions(argv);
@@ -28,7 +76,8 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
   if (!options.badValue.empty()) {
     return reportFailure(console, Failure::badOptionValue, options.badValue);
   }
-  console.messagesToErr = options.reportCsv;
+  console.messagesToErr = options.reportRows();
+  if (options.quiet) console.showProgress = false;
   const bool batch = !options.outDir.empty();
   if (batch) console.keyWaitEnabled = false;  // a batch runs unattended
   // A batch keeps its cores busy with inputs; one file shares its resampling,
@@ -37,7 +86,8 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
       batch ? 1 : std::clamp(std::thread::hardware_concurrency(), 1u, 16u);
 
   const std::vector<std::string>& args = options.args;
-  if (args.size() < 2) {
+  const bool listed = !options.lists.empty();
+  if (args.size() < 2 && !(args.size() == 1 && (batch || listed))) {
     printUsage(console);
     pauseForKey(console);
     return 0;
@@ -45,11 +95,46 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
   const Command* command = findCommand(args[0]);
   if (command == nullptr) return reportFailure(console, Failure::unknownCommand, args[0]);
 
-  if (batch) return runBatch(console, *command, options, std::span(args).subspan(1));
-  if (options.reportCsv) printCsvHeader(console);
+  // The inputs: every argument after the switch in a batch, the first alone
+  // otherwise; then the names of the --files-from lists.
+  std::vector<std::string> inputs;
+  std::string failed;
+  const std::size_t given = batch ? args.size() - 1 : std::min<std::size_t>(args.size() - 1, 1);
+  for (std::size_t i = 1; i <= given; ++i) {
+    if (!expandInput(args[i], inputs, failed)) {
+      return reportFailure(console, Failure::cannotOpen, failed);
+    }
+  }
+  for (const std::string& list : options.lists) {
+    if (!readList(list, inputs)) return reportFailure(console, Failure::cannotOpen, list);
+  }
+
+  if (batch) {
+    if (inputs.empty()) return reportFailure(console, Failure::noInput, "");
+    printRowsHeader(console, options.report);
+    return runBatch(console, *command, options, inputs);
+  }
+  if (inputs.size() != 1) {
+    if (inputs.empty()) return reportFailure(console, Failure::noInput, "");
+    return reportFailure(console, Failure::manyMatches,
+                         args.size() > 1 ? args[1] : options.lists[0]);
+  }
+  const std::string& input = inputs[0];
   const bool named = args.size() >= 3;
-  const std::string outputName = named ? args[2] : outputNameFor(*command, args[1]);
-  return convertFile(console, {*command, options, args[1], outputName, named});
+  if (!named && input == "-") return reportFailure(console, Failure::unnamedOutput, input);
+  const std::string outputName = named ? args[2] : outputNameFor(*command, input);
+  // A stream written to standard output leaves it to the stream alone.
+  if (outputName == "-") console.out = console.err;
+  if (args.size() > 3 && !options.quiet) {
+    std::string ignored;
+    for (std::size_t i = 3; i < args.size(); ++i)
+      ignored += " " + args[i];
+    say(console, Stream::err,
+        "korvane: ignored:%s (one input, one output; --out-dir=DIR converts many)\n",
+        ignored.c_str());
+  }
+  printRowsHeader(console, options.report);
+  return convertFile(console, {*command, options, input, outputName, named});
 }
 
 }  // namespace korvane

@@ -47,6 +47,14 @@ struct Keeper {
     return true;
   }
 
+  // Writes 0xFFFFFFFF over the four bytes at offset.
+  bool reopen(std::uint64_t offset) {
+    constexpr std::array<std::uint8_t, 4> kOpen = {0xFF, 0xFF, 0xFF, 0xFF};
+    if (spilled) return os::writeAt(bytes.file.handle, offset, kOpen);
+    std::copy(kOpen.begin(), kOpen.end(), bytes.held.begin() + static_cast<std::ptrdiff_t>(offset));
+    return true;
+  }
+
   [[nodiscard]] ByteSource arrived(std::uint64_t length) const {
     return spilled ? fileSource(bytes, length)
                    : memorySource(std::span(bytes.held).first(static_cast<std::size_t>(length)));
@@ -85,6 +93,11 @@ InputRead readStream(InputFile& input, InputBytes& bytes, const ReadLimiter& lim
       return InputRead::tooLong;
     }
     length = judged.length;
+  }
+  // A size left open is kept as "as far as the stream goes".
+  if (judged.openSizeAt != 0 && judged.openSizeAt + 4 <= length &&
+      !keeper.reopen(judged.openSizeAt)) {
+    return InputRead::failed;
   }
   bytes.source = keeper.arrived(length);
   return InputRead::read;

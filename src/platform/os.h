@@ -50,6 +50,9 @@ struct NameFacts {
 // The first bytes of a file; false when it has fewer or cannot be read.
 [[nodiscard]] bool readStart(const std::string& name, std::span<std::uint8_t> start);
 
+// A handle of its own on standard output.
+[[nodiscard]] std::intptr_t standardOutput();
+
 // An existing file opened for writing, unchanged; kNoHandle when it cannot be.
 [[nodiscard]] std::intptr_t openToWrite(const std::string& name);
 

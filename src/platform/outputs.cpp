@@ -77,6 +77,11 @@ CreateResult createOutput(const std::string& name, const FileIdentity& input, bo
                           OutputFile& output) {
   output = OutputFile{};
   output.name = name;
+  if (name == "-") {
+    output.handle = os::standardOutput();
+    output.mode = OutputMode::direct;
+    return output.handle == os::kNoHandle ? CreateResult::failed : CreateResult::created;
+  }
   const os::NameFacts facts = os::lookAt(name);
   if (facts.failed) return CreateResult::failed;
   if (facts.exists && sameFile(facts.identity, input)) return CreateResult::isInput;

@@ -75,7 +75,13 @@ struct OutputBuffer {
 // Gives buffer.bytes length zero bytes; throws std::bad_alloc when it cannot.
 void allocateOutput(std::size_t length, OutputBuffer& buffer);
 
+// Opens an input; "-" is standard input.
 [[nodiscard]] bool openInput(const std::string& name, InputFile& input);
+
+// The names an input argument stands for: where the shell leaves wildcards to
+// the program (Windows), the files that '*' and '?' in its last part match,
+// sorted by name; else, or where nothing matches, the argument itself.
+[[nodiscard]] std::vector<std::string> matchingNames(const std::string& arg);
 
 // An input as the readers take it. A file on disk is read where it is asked,
 // from any thread, through the open input; a read that comes short (the file
@@ -111,7 +117,8 @@ enum class InputRead : std::uint8_t {
 
 void closeInput(InputFile& input);
 
-// Readies name to be written, touching no existing file: refuses the input
+// Readies name to be written, touching no existing file ("-" is standard
+// output, written directly): refuses the input
 // file itself, an existing file this user may not write or whose folder
 // takes no new file (failed) and, with refuseWave, an existing file that
 // begins with a RIFF/WAVE header (isWave).
@@ -157,7 +164,10 @@ void removePartialOutputsOnInterrupt();
 // wide command line, whatever the code page); readies the console for UTF-8.
 [[nodiscard]] std::vector<std::string> programArguments(int argc, char** argv);
 
-// One key press, no echo; returns at once when standard input is no console.
+// One key press, no echo, where the console is the program's own: a window
+// opened for it alone (Windows: the only process on its console; POSIX: the
+// leader of its terminal's session, as under "xterm -e"). Returns at once in
+// a shell, a script, make or CI, and when standard input is no console.
 void waitForKey();
 
 // Whether standard error is a terminal, where progress may be shown.

@@ -76,11 +76,16 @@ void allocateOutput(std::size_t length, OutputBuffer& buffer) {
 }
 
 bool openInput(const std::string& name, InputFile& input) {
-  input.handle = open(name.c_str(), O_RDONLY);
+  input.handle =
+      name == "-" ? fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0) : open(name.c_str(), O_RDONLY);
   if (input.handle < 0) return false;
   struct stat st {};
   if (fstat(fdOf(input.handle), &st) == 0) input.identity = identityOfStat(st);
   return true;
+}
+
+std::vector<std::string> matchingNames(const std::string& arg) {
+  return {arg};  // the shell has expanded any wildcard
 }
 
 void closeInput(InputFile& input) {
@@ -189,6 +194,10 @@ bool readStart(const std::string& name, std::span<std::uint8_t> start) {
   return read;
 }
 
+std::intptr_t standardOutput() {
+  return fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+}
+
 std::intptr_t openToWrite(const std::string& name) {
   return open(name.c_str(), O_WRONLY | O_CLOEXEC);
 }
@@ -289,7 +298,8 @@ std::vector<std::string> programArguments(int argc, char** argv) {
 }
 
 void waitForKey() {
-  if (!isatty(STDIN_FILENO)) return;
+  const pid_t self = getpid();
+  if (!isatty(STDIN_FILENO) || getsid(0) != self || tcgetsid(STDIN_FILENO) != self) return;
   termios saved{};
   if (tcgetattr(STDIN_FILENO, &saved) != 0) return;
   termios raw = saved;

@@ -10,6 +10,7 @@
 #include <io.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -98,6 +99,16 @@ void allocateOutput(std::size_t length, OutputBuffer& buffer) {
 }
 
 bool openInput(const std::string& name, InputFile& input) {
+  if (name == "-") {
+    HANDLE own = INVALID_HANDLE_VALUE;
+    const HANDLE process = GetCurrentProcess();
+    if (!DuplicateHandle(process, GetStdHandle(STD_INPUT_HANDLE), process, &own, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+      return false;
+    }
+    input.handle = valueOf(own);
+    return true;
+  }
   // A folder opens too (and then cannot be read), as on POSIX.
   const HANDLE file = CreateFileW(wide(name).c_str(), GENERIC_READ, kShareAll, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -105,6 +116,24 @@ bool openInput(const std::string& name, InputFile& input) {
   input.handle = valueOf(file);
   input.identity = identityOf(file);
   return true;
+}
+
+std::vector<std::string> matchingNames(const std::string& arg) {
+  const std::size_t folder = os::folderLength(arg);
+  if (arg.find_first_of("*?", folder) == std::string::npos) return {arg};
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileW(wide(arg).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return {arg};
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      names.push_back(arg.substr(0, folder) + narrow(found.cFileName));
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  if (names.empty()) return {arg};
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 void closeInput(InputFile& input) {
@@ -202,6 +231,16 @@ bool readStart(const std::string& name, std::span<std::uint8_t> start) {
   const bool read = readFully(file, start.data(), start.size(), got) && got == start.size();
   CloseHandle(file);
   return read;
+}
+
+std::intptr_t standardOutput() {
+  HANDLE own = INVALID_HANDLE_VALUE;
+  const HANDLE process = GetCurrentProcess();
+  if (!DuplicateHandle(process, GetStdHandle(STD_OUTPUT_HANDLE), process, &own, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    return kNoHandle;
+  }
+  return valueOf(own);
 }
 
 std::intptr_t openToWrite(const std::string& name) {
@@ -313,6 +352,9 @@ std::vector<std::string> programArguments(int, char**) {
 void waitForKey() {
   DWORD mode = 0;
   if (!GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) return;  // NUL or a pipe
+  // A console shared with a shell or a build belongs to them.
+  std::array<DWORD, 2> processes{};
+  if (GetConsoleProcessList(processes.data(), static_cast<DWORD>(processes.size())) != 1) return;
   (void)_getch();
 }
 

@@ -206,12 +206,21 @@ ReadLimit waveReadLimit(const ByteSource& arrived, bool tolerant) {
     std::array<std::uint8_t, 4> size{};
     (void)readBytes(arrived, dataStart - 4, size);
     const std::uint32_t dataSize = loadLe32(size.data());
-    return {Kind::upTo, dataStart + dataSize, dataSize == 0xFFFFFFFF};
+    // A streaming recorder leaves the size 0 or 0xFFFFFFFF: the data goes on
+    // as far as the stream does.
+    const std::uint64_t openAt = (tolerant ? anyBytes : exactBytes).openSizeAt();
+    if (openAt == dataStart - 4 || dataSize == 0xFFFFFFFF) {
+      return {Kind::upTo, dataStart + 0xFFFFFFFF, true, openAt == dataStart - 4 ? openAt : 0};
+    }
+    return {Kind::upTo, dataStart + dataSize};
   }
   // Refused: the tolerant reader may say why, from the header and a frame.
   if (tolerant) return {Kind::refused};
   if (anyBytes.wanted()) return {Kind::readOn};
-  if (anyError == WaveError::none) return {Kind::upTo, any.dataStart + frameBytes(any)};
+  if (anyError == WaveError::none) {
+    const std::uint64_t openAt = anyBytes.openSizeAt() == any.dataStart - 4 ? any.dataStart - 4 : 0;
+    return {Kind::upTo, any.dataStart + frameBytes(any), false, openAt};
+  }
   return {Kind::refused};
 }
 

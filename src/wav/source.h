@@ -42,16 +42,21 @@ struct ByteSource {
 // judged from the bytes that have arrived: on, while its header is not yet
 // whole; then up to `length`, past which nothing is of use (or, with
 // `pastIsTooLong`, the input is too long); or not at all, where the bytes so
-// far are refused whatever follows (tooLong: as too long).
+// far are refused whatever follows (tooLong: as too long). Where openSizeAt
+// is not 0, the four bytes there (a size left 0 by a recorder that could not
+// go back to it) are kept as 0xFFFFFFFF: "as far as the stream goes".
 struct ReadLimit {
   enum class Kind : std::uint8_t { readOn, upTo, refused, tooLong } kind = Kind::readOn;
   std::uint64_t length = 0;
   bool pastIsTooLong = false;
+  std::uint64_t openSizeAt = 0;
 };
 
 // The bytes of a stream that have arrived, seen as a file of `longest`
 // bytes: a read past them fails and sets wanted. A header read through it
-// that sets no wanted is decided by the bytes there are.
+// that sets no wanted is decided by the bytes there are. A chunk header read
+// whole ("data", size 0: a recorder that could not go back to fill it in)
+// reads as size 0xFFFFFFFF, and openSizeAt() tells where its size lies.
 class ArrivedBytes {
  public:
   ArrivedBytes(const ByteSource& arrived, std::uint64_t longest)
@@ -61,6 +66,7 @@ class ArrivedBytes {
 
   [[nodiscard]] ByteSource file() const { return {nullptr, longest_, this, fill}; }
   [[nodiscard]] bool wanted() const { return wanted_; }
+  [[nodiscard]] std::uint64_t openSizeAt() const { return openSizeAt_; }
 
  private:
   static bool fill(const void* self, std::uint64_t offset, std::span<std::uint8_t> out) {
@@ -69,12 +75,19 @@ class ArrivedBytes {
       a.wanted_ = true;
       return false;
     }
-    return readBytes(a.arrived_, offset, out);
+    if (!readBytes(a.arrived_, offset, out)) return false;
+    constexpr std::uint8_t kOpenData[8] = {'d', 'a', 't', 'a', 0, 0, 0, 0};
+    if (out.size() == 8 && std::memcmp(out.data(), kOpenData, 8) == 0) {
+      std::memset(out.data() + 4, 0xFF, 4);
+      a.openSizeAt_ = offset + 4;
+    }
+    return true;
   }
 
   ByteSource arrived_;
   std::uint64_t longest_;
   mutable bool wanted_ = false;
+  mutable std::uint64_t openSizeAt_ = 0;
 };
 
 }  // namespace korvane

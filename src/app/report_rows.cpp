@@ -1,0 +1,95 @@
+#include "app/report_rows.h"
+
+#include <array>
+#include <cstdio>
+#include <string_view>
+
+namespace korvane {
+namespace {
+
+constexpr std::array<const char*, 11> kKeys = {
+    "input",           "output", "format",     "samples",    "sample_rate", "bytes",
+    "bits_per_sample", "snr_db", "noise_dbfs", "seg_snr_db", "status"};
+
+// A JSON string: quotes, backslashes and control characters escaped.
+std::string jsonString(std::string_view text) {
+  std::string out = "\"";
+  for (const char ch : text) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if (ch == '"' || ch == '\\') {
+      out += '\\';
+      out += ch;
+    } else if (byte < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      out += escaped;
+    } else {
+      out += ch;
+    }
+  }
+  return out + '"';
+}
+
+// A figure: two decimals; in CSV "inf", "-inf" or empty where there is
+// none, in JSON null for all three.
+std::string figure(double value, ReportForm form) {
+  if (std::isnan(value) || (form == ReportForm::json && !std::isfinite(value))) {
+    return form == ReportForm::json ? "null" : "";
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", value);
+  return text;
+}
+
+std::string count(const std::optional<std::uint64_t>& value, ReportForm form) {
+  if (!value) return form == ReportForm::json ? "null" : "";
+  return std::to_string(*value);
+}
+
+}  // namespace
+
+std::string csvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (const char ch : text) {
+    if (ch == '"') quoted += '"';
+    quoted += ch;
+  }
+  return quoted + '"';
+}
+
+void printRowsHeader(Console& console, ReportForm form) {
+  if (form != ReportForm::csv) return;
+  std::string line;
+  for (const char* key : kKeys)
+    line += std::string(line.empty() ? "" : ",") + key;
+  say(console, Stream::out, "%s\n", line.c_str());
+}
+
+void printRow(Console& console, ReportForm form, const ReportRow& row) {
+  const bool json = form == ReportForm::json;
+  const auto text = [&](const std::string& value) {
+    return json ? jsonString(value) : csvField(value);
+  };
+  const std::array<std::string, kKeys.size()> values = {
+      text(row.input),
+      text(row.output),
+      row.format.empty() && json ? "null" : text(row.format),
+      count(row.samples, form),
+      count(row.sampleRate, form),
+      count(row.bytes, form),
+      count(row.bitsPerSample, form),
+      figure(row.snrDb, form),
+      figure(row.noiseDbfs, form),
+      figure(row.segmentalSnrDb, form),
+      text(row.status)};
+  std::string line = json ? "{" : "";
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) line += ',';
+    if (json) line += jsonString(kKeys[i]) + ':';
+    line += values[i];
+  }
+  say(console, Stream::out, "%s%s\n", line.c_str(), json ? "}" : "");
+}
+
+}  // namespace korvane
