@@ -27,15 +27,28 @@ Bytes encode(Format format, const std::vector<std::int32_t>& samples) {
   return encodeStream(format, wave);
 }
 
+// The samples of a stream, decoded in memory a piece at a time; read on
+// demand, as a file is, several pieces a call, they must come out the same.
 std::vector<std::int32_t> decodeAll(const Bytes& stream) {
-  DecodeCursor cursor;
-  EXPECT_EQ(openStream(stream, cursor), DecodeError::none);
-  std::vector<std::int32_t> out(1, cursor.seed);
-  std::vector<std::int16_t> piece(kCodePiece);
-  while (const std::size_t count = decodeSamples(cursor, piece)) {
-    out.insert(out.end(), piece.begin(), piece.begin() + static_cast<long>(count));
+  const ByteSource onDemand{
+      nullptr, stream.size(), &stream,
+      [](const void* context, std::uint64_t offset, std::span<std::uint8_t> out) {
+        const auto& bytes = *static_cast<const Bytes*>(context);
+        std::copy_n(bytes.begin() + static_cast<long>(offset), out.size(), out.begin());
+        return true;
+      }};
+  std::vector<std::int32_t> outs[2];
+  for (int read = 0; read < 2; ++read) {
+    DecodeCursor cursor;
+    EXPECT_EQ(openStream(read == 0 ? memorySource(stream) : onDemand, cursor), DecodeError::none);
+    outs[read].assign(1, cursor.seed);
+    std::vector<std::int16_t> piece(read == 0 ? kCodePiece : 3 * kCodePiece);
+    while (const std::size_t count = decodeSamples(cursor, piece)) {
+      outs[read].insert(outs[read].end(), piece.begin(), piece.begin() + static_cast<long>(count));
+    }
   }
-  return out;
+  EXPECT_EQ(outs[0], outs[1]);
+  return outs[0];
 }
 
 // What the encoder held after each sample, computed here from the state

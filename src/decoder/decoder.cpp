@@ -63,11 +63,9 @@ void playPcm8(DecodeCursor&, const std::uint8_t* bytes, std::span<std::int16_t> 
     out[j] = sampleOfOffset(std::uint32_t{bytes[j]} << 8);
 }
 
-// Where in the payload code k begins, k a multiple of kCodePiece; or, for the
-// count of codes there are, where the payload ends.
-std::uint64_t codeOffset(Format format, std::uint64_t k, std::uint64_t codes) {
-  if (k < codes && format == Format::pcm12) return 3 * k / 2;
-  return factsOf(format).payloadBytes(k);
+// Where in the payload code k begins, k a multiple of kCodePiece.
+std::uint64_t codeOffset(Format format, std::uint64_t k) {
+  return format == Format::pcm12 ? 3 * k / 2 : factsOf(format).payloadBytes(k);
 }
 
 struct FormatPlayer {
@@ -154,8 +152,10 @@ std::size_t decodeSamples(DecodeCursor& cursor, std::span<std::int16_t> out) {
   // The payload of all of them at once: where it lies in memory, else read
   // into a buffer this thread keeps.
   const Format format = cursor.info.format;
-  const std::uint64_t from = codeOffset(format, cursor.decoded, codes);
-  const std::uint64_t to = codeOffset(format, cursor.decoded + count, codes);
+  const std::uint64_t from = codeOffset(format, cursor.decoded);
+  // To the byte that ends the last code: a PCM12 piece's last sample shares
+  // its last byte with the next piece's first.
+  const std::uint64_t to = factsOf(format).payloadBytes(cursor.decoded + count);
   const std::uint8_t* bytes = nullptr;
   if (cursor.file.inMemory()) {
     bytes = cursor.file.memory + cursor.payloadStart + from;
@@ -168,7 +168,7 @@ std::size_t decodeSamples(DecodeCursor& cursor, std::span<std::int16_t> out) {
   const Player play = kPlayers[static_cast<std::size_t>(format)].play;
   for (std::size_t done = 0; done < count; done += kCodePiece) {
     const std::size_t n = std::min(kCodePiece, count - done);
-    play(cursor, bytes + (codeOffset(format, cursor.decoded, codes) - from), out.subspan(done, n));
+    play(cursor, bytes + (codeOffset(format, cursor.decoded) - from), out.subspan(done, n));
     cursor.decoded += static_cast<std::uint32_t>(n);
   }
   return count;
