@@ -175,10 +175,14 @@ TEST(Batch, ReportRowsForEveryInput) {
       for (std::size_t k = 0; k < keys.size(); ++k) {
         const std::string& v = rows[i][k];
         const bool number = k >= 3 && k <= 9;
-        expected += (k ? "," : "{") + ("\"" + keys[k] + "\":") +
-                    (v.empty() ? "null"
-                     : number  ? v
-                               : "\"" + v + "\"");
+        expected.append(k ? "," : "{").append("\"").append(keys[k]).append("\":");
+        if (v.empty()) {
+          expected.append("null");
+        } else if (number) {
+          expected.append(v);
+        } else {
+          expected.append("\"").append(v).append("\"");
+        }
       }
       EXPECT_EQ(line, expected + "}");
     }

@@ -23,6 +23,7 @@ const Platform kPlatform = {
     .terminal = true,
     .devFull = true,
     .modesBindThisUser = geteuid() != 0,
+    .expandsWildcards = false,
     .fifos = true,
     .nullDevice = "/dev/null",
     .unwritableFolder = geteuid() == 0 ? "/sys" : "",
@@ -138,7 +139,7 @@ RunResult runProgram(const std::vector<std::string>& args, const RunOptions& opt
   return result;
 }
 
-TerminalRun runOnTerminal() {
+TerminalRun runOnTerminal(bool leader) {
   TerminalRun run;
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return run;
@@ -150,6 +151,16 @@ TerminalRun runOnTerminal() {
     const int slave = open(slaveName.c_str(), O_RDWR);
     dup2(slave, STDIN_FILENO);
     dup2(slave, STDOUT_FILENO);
+    // Not the leader: a child of the session's leader, as a command typed
+    // into a shell is.
+    if (!leader) {
+      const pid_t program = fork();
+      if (program > 0) {
+        int status = 0;
+        waitpid(program, &status, 0);
+        _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 127);
+      }
+    }
 #ifdef KORVANE_EMULATOR
     execl(KORVANE_EMULATOR, KORVANE_EMULATOR, KORVANE_BINARY, static_cast<char*>(nullptr));
 #endif
@@ -165,11 +176,12 @@ TerminalRun runOnTerminal() {
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(400));
   int status = 0;
-  run.waitedForKey = waitpid(pid, &status, WNOHANG) == 0;
-  if (write(master, "x", 1) != 1) run.waitedForKey = false;
+  pid_t done = waitpid(pid, &status, WNOHANG);
+  run.waitedForKey = done == 0;
+  // A key only for a program still waiting (one that ended would see it echoed).
+  if (run.waitedForKey && write(master, "x", 1) != 1) run.waitedForKey = false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  pid_t done = 0;
-  while ((done = waitpid(pid, &status, WNOHANG)) == 0 &&
+  while (done == 0 && (done = waitpid(pid, &status, WNOHANG)) == 0 &&
          std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

@@ -21,6 +21,7 @@ const Platform kPlatform = {
     .terminal = false,
     .devFull = false,
     .modesBindThisUser = false,
+    .expandsWildcards = true,
     .fifos = false,
     .nullDevice = "NUL",
     .unwritableFolder = "",
@@ -154,7 +155,7 @@ RunResult runProgram(const std::vector<std::string>& args, const RunOptions& opt
   return result;
 }
 
-TerminalRun runOnTerminal() {
+TerminalRun runOnTerminal(bool) {
   return {};
 }
 

@@ -84,6 +84,7 @@ struct Platform {
   bool terminal;           // a pseudo-terminal to run the program on
   bool devFull;            // /dev/full
   bool modesBindThisUser;  // permission bits stop this user (not root)
+  bool expandsWildcards;   // the program, not the shell, expands '*' and '?'
   bool fifos;              // named pipes, /dev/zero and /dev/urandom
   const char* nullDevice;
   const char* unwritableFolder;  // a folder no one may add files to, or ""
@@ -125,7 +126,9 @@ struct TerminalRun {
   int exitCode = -1;
 };
 
-TerminalRun runOnTerminal();
+// leader: the program leads the terminal's session (as under "xterm -e");
+// else it is a child of the leader (as a command typed into a shell).
+TerminalRun runOnTerminal(bool leader = true);
 
 // The program as a shell command runs it (through the emulator of a cross build).
 inline const std::string kProgramCommand =

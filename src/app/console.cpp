@@ -1,8 +1,11 @@
 #include "app/console.h"
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstring>
 #include <vector>
 
+#include "app/options.h"
 #include "platform/platform.h"
 
 namespace korvane {
@@ -52,15 +55,20 @@ void printHelp(Console& console) {
   printUsage(console);
   say(console, Stream::out, "%s",
       "          -D   Decode ADPCM, WFM or PCM -> WAV (16-BIT)\n"
-      "Options : --report     print size, rate and quality after the conversion\n"
-      "          --report=csv the same as CSV: a header line, then a row per conversion\n"
-      "          --search[=N] search the ADPCM and WFM codes, N from 0 (greedy) to 9, 5 by "
-      "default\n"
-      "          --out-dir=DIR convert every input after the switch into DIR\n"
-      "          --jobs=N     conversions at once with --out-dir, all cores by default\n"
-      "          --help       print this text\n"
-      "          --version    print the version\n"
-      "          --           end of options\n");
+      "Input   : a WAV file, - for standard input, @LIST for the names in LIST\n"
+      "Output  : a file, - for standard output; derived from the input when not named\n");
+  // The options, from the table the parser reads.
+  std::size_t width = 0;
+  for (const OptionSpec& option : kOptions)
+    width = std::max(width, std::strlen(option.name) + std::strlen(option.form));
+  const char* lead = "Options : ";
+  for (const OptionSpec& option : kOptions) {
+    const std::string spelled = std::string(option.name) + option.form;
+    say(console, Stream::out, "%s%-*s %s\n", lead, static_cast<int>(width), spelled.c_str(),
+        option.help);
+    lead = "          ";
+  }
+  say(console, Stream::out, "%s%-*s %s\n", lead, static_cast<int>(width), "--", "end of options");
 }
 
 void printVersion(Console& console) {
