@@ -204,7 +204,8 @@ TEST(Batch, ReportRowsForEveryInput) {
                                       "Can not open File !!"}));
 }
 
-// Quotes are doubled inside quoted fields (file names on Windows cannot hold them).
+// Quotes are doubled inside quoted fields (file names on Windows cannot hold
+// them); a cell a spreadsheet would run as a formula gets a ' first.
 TEST(Batch, CsvFieldsAreQuotedAsRfc4180Says) {
   const struct {
     const char* text;
@@ -212,10 +213,17 @@ TEST(Batch, CsvFieldsAreQuotedAsRfc4180Says) {
   } cases[] = {{"plain.wav", "plain.wav"},
                {"a, b.wav", "\"a, b.wav\""},
                {"say \"hi\".wav", "\"say \"\"hi\"\".wav\""},
-               {"two\nlines", "\"two\nlines\""}};
+               {"two\nlines", "\"two\nlines\""},
+               {"=cmd.wav", "\"'=cmd.wav\""},
+               {"+1.wav", "\"'+1.wav\""},
+               {"-x,y.wav", "\"'-x,y.wav\""},
+               {"@sum.wav", "\"'@sum.wav\""},
+               {"a=b.wav", "a=b.wav"}};
   for (const auto& c : cases) {
     EXPECT_EQ(csvField(c.text), c.field);
-    EXPECT_EQ(parseCsv(csvField(c.text) + "\n"), std::vector<std::vector<std::string>>{{c.text}});
+    std::string kept = c.field[1] == '\'' ? "'" : "";
+    kept.append(c.text);
+    EXPECT_EQ(parseCsv(csvField(c.text) + "\n"), std::vector<std::vector<std::string>>{{kept}});
   }
 }
 

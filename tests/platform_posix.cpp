@@ -58,6 +58,13 @@ RunResult runProgram(const std::vector<std::string>& args, const RunOptions& opt
       const rlimit limit{options.addressLimit, options.addressLimit};
       setrlimit(RLIMIT_AS, &limit);
     }
+    if (options.processLimit != 0) {
+      // Root is not held by the limit: the program runs as nobody, in a
+      // folder the test has opened to all.
+      if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
+      const rlimit limit{options.processLimit, options.processLimit};
+      setrlimit(RLIMIT_NPROC, &limit);
+    }
     if (options.openFileLimit != 0) {
       // What the test runner left open must not count against the limit.
       for (int fd = 3; fd < 4096; ++fd)
@@ -81,6 +88,10 @@ RunResult runProgram(const std::vector<std::string>& args, const RunOptions& opt
   }
   close(outPipe[1]);
   close(errPipe[1]);
+  if (options.closedOutput) {
+    close(outPipe[0]);
+    outPipe[0] = -1;
+  }
   std::thread feeder;
   if (options.input != nullptr) {
     close(inPipe[0]);
@@ -100,7 +111,7 @@ RunResult runProgram(const std::vector<std::string>& args, const RunOptions& opt
   RunResult result;
   pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
-  int open = 2;
+  int open = outPipe[0] < 0 ? 1 : 2;
   const auto signalAt =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(options.signalAfterMs);
   bool signalled = options.signal == 0;

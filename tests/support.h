@@ -73,6 +73,8 @@ struct RunOptions {
   unsigned openFileLimit = 0;      // RLIMIT_NOFILE in the child when not 0
   std::uint64_t addressLimit = 0;  // RLIMIT_AS in the child when not 0
   const Bytes* input = nullptr;    // written to standard input through a pipe, else the null device
+  bool closedOutput = false;       // standard output a pipe no one reads any more (| head)
+  unsigned processLimit = 0;       // RLIMIT_NPROC in the child when not 0 (root runs as nobody)
 };
 
 // What the platform the tests run on offers; a test that needs what it lacks

@@ -6,12 +6,14 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "app/conversion.h"
 #include "app/messages.h"
 #include "app/progress.h"
+#include "platform/platform.h"
 
 namespace korvane {
 namespace {
@@ -51,20 +53,53 @@ std::string batchOutputName(const Command& command, const std::string& folder,
                          .lexically_relative(fs::absolute(pathOf(base), failed).lexically_normal());
   if (!below.empty() && *below.begin() != ".." && below != ".") {
     kept = below;
-  } else if (!given.is_relative() || kept.empty() || *kept.begin() == ".." || kept == ".") {
+  } else if (given.has_root_name() || given.has_root_directory() || kept.empty() ||
+             *kept.begin() == ".." || kept == ".") {
+    // Anything not below the current folder: absolute, and on Windows also
+    // "\x" (root-relative) and "Z:x" (drive-relative), which a join to the
+    // folder would otherwise put outside it.
     kept = given.filename();
   }
   return nameOf(pathOf(folder) / pathOf(outputNameFor(command, nameOf(kept))));
 }
 
+namespace {
+
+// The folders above path that do not exist yet are made; each one made is
+// added to made.
+void makeFolders(const fs::path& folder, std::vector<fs::path>& made, std::mutex& mutex) {
+  std::error_code failed;  // a folder that cannot be made fails the output as usual
+  if (folder.empty() || fs::exists(folder, failed)) return;
+  makeFolders(folder.parent_path(), made, mutex);
+  if (fs::create_directory(folder, failed)) {
+    std::lock_guard lock(mutex);
+    made.push_back(folder);
+  }
+}
+
+}  // namespace
+
 int runBatch(Console& console, const Command& command, const Options& options,
              std::span<const std::string> inputs) {
   std::vector<std::string> outputs;
   std::map<std::string, std::size_t> taken;
+  std::vector<FileIdentity> inputFiles;
+  for (const std::string& input : inputs)
+    inputFiles.push_back(identityOfName(input));
   for (const std::string& input : inputs) {
     if (input == "-") return reportFailure(console, Failure::unnamedOutput, input);
     outputs.push_back(batchOutputName(command, options.outDir, input, options.base));
-    const std::string key = nameOf(pathOf(outputs.back()).lexically_normal());
+    // An output that is one of the inputs would be replaced before it is read.
+    const FileIdentity output = identityOfName(outputs.back());
+    for (std::size_t k = 0; k < inputs.size(); ++k) {
+      if (!sameFile(output, inputFiles[k])) continue;
+      const int code = reportFailure(console, Failure::outputIsInput, outputs.back(), false);
+      say(console, Stream::err,
+          "korvane: %s would replace the input %s; --out-dir=DIR keeps them apart\n",
+          outputs.back().c_str(), inputs[k].c_str());
+      return code;
+    }
+    const std::string key = nameKey(nameOf(pathOf(outputs.back()).lexically_normal()));
     if (const auto [at, added] = taken.emplace(key, outputs.size() - 1); !added) {
       const int code = reportFailure(console, Failure::sameOutput, outputs.back(), false);
       say(console, Stream::err,
@@ -78,16 +113,24 @@ int runBatch(Console& console, const Command& command, const Options& options,
   std::mutex mutex;
   std::condition_variable finished;
   std::atomic<std::size_t> next{0};
+  std::atomic<bool> stop{false};  // stdout failed: no new conversion begins
+  std::vector<fs::path> madeFolders;
   auto work = [&] {
     for (std::size_t i; (i = next.fetch_add(1)) < inputs.size();) {
       Result result;
+      if (stop.load()) {
+        result.done = true;
+        std::lock_guard lock(mutex);
+        results[i] = std::move(result);
+        finished.notify_all();
+        continue;
+      }
       Console job;
       job.outText = &result.out;
       job.errText = &result.err;
       job.messagesToErr = console.messagesToErr;
       job.keyWaitEnabled = false;
-      std::error_code ignored;  // a folder that cannot be made fails the output as usual
-      fs::create_directories(pathOf(outputs[i]).parent_path(), ignored);
+      makeFolders(pathOf(outputs[i]).parent_path(), madeFolders, mutex);
       result.code = convertFile(job, {command, options, inputs[i], outputs[i], false});
       result.done = true;
       std::lock_guard lock(mutex);
@@ -96,11 +139,16 @@ int runBatch(Console& console, const Command& command, const Options& options,
     }
   };
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t threads =
-      std::min<std::size_t>(options.jobs ? options.jobs : cores, inputs.size());
+  const std::size_t threads = std::min<std::size_t>(
+      {options.jobs ? options.jobs : cores, inputs.size(), kMostUnfinishedOutputs});
   std::vector<std::thread> pool;
-  for (std::size_t t = 0; t < threads; ++t)
-    pool.emplace_back(work);
+  try {
+    for (std::size_t t = 0; t < threads; ++t)
+      pool.emplace_back(work);
+  } catch (const std::system_error&) {
+    // As many jobs as there are threads to be had; with none, on this one.
+    if (pool.empty()) work();
+  }
 
   EncodeProgress progress;
   std::unique_ptr<ProgressDisplay> display;
@@ -115,14 +163,30 @@ int runBatch(Console& console, const Command& command, const Options& options,
       finished.wait(lock, [&] { return results[i].done; });
       result = std::move(results[i]);
     }
-    say(console, Stream::out, "%s", result.out.c_str());
-    say(console, Stream::err, "%s", result.err.c_str());
-    std::fflush(console.out);
+    if (!stop.load()) {
+      say(console, Stream::out, "%s", result.out.c_str());
+      say(console, Stream::err, "%s", result.err.c_str());
+      // A closed pipe (| head) or a full disk under the rows ends the batch.
+      if (!outReached(console)) stop.store(true);
+    }
     code = std::max(code, result.code);
     progress.samplesDone.fetch_add(1, std::memory_order_relaxed);
   }
   for (std::thread& thread : pool)
     thread.join();
+  // Folders this run made and left empty (their outputs failed) go again,
+  // the deepest first.
+  std::sort(madeFolders.begin(), madeFolders.end(), [](const fs::path& a, const fs::path& b) {
+    return a.native().size() > b.native().size();
+  });
+  for (const fs::path& folder : madeFolders) {
+    std::error_code ignored;
+    fs::remove(folder, ignored);  // only where empty
+  }
+  if (stop.load()) {
+    console.messagesToErr = true;  // stdout takes nothing more
+    return std::max(code, reportFailure(console, Failure::cannotWrite, "standard output"));
+  }
   return code;
 }
 

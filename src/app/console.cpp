@@ -29,6 +29,10 @@ void say(Console& console, Stream stream, const char* format, ...) {
   }
 }
 
+bool outReached(Console& console) {
+  return console.outText != nullptr || (std::fflush(console.out) == 0 && !std::ferror(console.out));
+}
+
 void pauseForKey(Console& console) {
   std::fflush(console.out);
   ++console.keyWaits;

@@ -27,6 +27,10 @@ enum class Stream : std::uint8_t { out, err, messages };
 // printf to one of the console's streams.
 void say(Console& console, Stream stream, const char* format, ...);
 
+// Whether everything sent to out has reached it (flushed now): a closed
+// pipe or a full disk says no.
+[[nodiscard]] bool outReached(Console& console);
+
 // Flushes the output and waits for one key press when a console is present.
 void pauseForKey(Console& console);
 

@@ -1,5 +1,6 @@
 #include "app/conversion.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <new>
@@ -169,6 +170,36 @@ int encodeAndWrite(Console& console, const Conversion& c, const InputBytes& inpu
   return written ? 0 : reportFailure(console, Failure::cannotWrite, c.outputName);
 }
 
+// Whether the file name holds exactly the decode of input: decoded again a
+// piece at a time and compared, nothing written.
+bool holdsTheDecode(const std::string& name, const ByteSource& input) {
+  InputFile file;
+  if (!openInput(name, file)) return false;
+  InputBytes existing;
+  if (readInput(file, existing, [](const ByteSource&) { return ReadLimit{}; }) != InputRead::read) {
+    return false;
+  }
+  DecodeCursor cursor;
+  if (openStream(input, cursor) != DecodeError::none ||
+      existing.source.size != decodedWaveLength(cursor.info.sampleCount)) {
+    return false;
+  }
+  const auto start = waveStart(cursor);
+  std::vector<std::uint8_t> mine(32 * kCodePiece);
+  std::vector<std::uint8_t> theirs(mine.size());
+  std::uint64_t at = 0;
+  for (std::span<const std::uint8_t> piece = start; !piece.empty();) {
+    const std::span<std::uint8_t> held = std::span(theirs).first(piece.size());
+    if (!readBytes(existing.source, at, held) ||
+        !std::equal(piece.begin(), piece.end(), held.begin())) {
+      return false;
+    }
+    at += piece.size();
+    piece = std::span(mine).first(nextWaveBytes(cursor, mine));
+  }
+  return !existing.failed.load();
+}
+
 // A decode is written as it is played, a piece at a time: no buffer holds the
 // whole file, and with a second thread the writing overlaps the playing.
 int playAndWrite(Console& console, const Conversion& c, const InputBytes& input, OutputFile& output,
@@ -215,6 +246,7 @@ int build(Console& console, const Conversion& c, const ByteSource& file, Built& 
   }
   if (!headerHoldsRate(built.wave.sampleRate)) {
     const int code = reportFailure(console, Failure::rateNotSupported, c.inputName);
+    if (built.wave.sampleRate == 0) return code;  // nothing to resample from
     say(console, Stream::err,
         "korvane: %s: %u Hz; --rate=8000 resamples it and converts the file\n", c.inputName.c_str(),
         built.wave.sampleRate);
@@ -237,6 +269,12 @@ int loadBuildWrite(Console& console, const Conversion& c, InputFile& input, Outp
       return reportFailure(console,
                            read == InputRead::tooLong ? Failure::tooLong : Failure::cannotRead,
                            c.inputName);
+    }
+    // A decode to a derived name never replaces a file that is not its own
+    // earlier decode (the recording the device file was made from, say).
+    if (decode && !c.named && identityOfName(c.outputName).known &&
+        !holdsTheDecode(c.outputName, bytes.source)) {
+      return reportFailure(console, Failure::notOwnDecode, c.outputName);
     }
     if (decode) {
       if (const int code = playAndWrite(console, c, bytes, output, built); code != 0) return code;

@@ -39,6 +39,7 @@ enum class Failure : std::uint8_t {
   noInput,
   unnamedOutput,
   manyMatches,
+  notOwnDecode,
 };
 
 enum class KeyWait : std::uint8_t {
@@ -56,7 +57,7 @@ struct FailureText {
 
 // The texts are those the device family's tools have always printed, byte for
 // byte ("creat" without its e included): scripts match them.
-inline constexpr std::array<FailureText, 26> kFailureTexts = {{
+inline constexpr std::array<FailureText, 27> kFailureTexts = {{
     {Failure::cannotOpen, "Can not open File : %s !!\n", 1, KeyWait::always},
     {Failure::cannotCreate, "Can not creat File : %s !!\n", 2, KeyWait::whenNamed},
     {Failure::outputIsInput, "Output is the input File : %s !!\n", 2, KeyWait::whenNamed},
@@ -87,6 +88,10 @@ inline constexpr std::array<FailureText, 26> kFailureTexts = {{
     {Failure::unnamedOutput, "%s : name the output file (the input has no name) !!\n", 1,
      KeyWait::never},
     {Failure::manyMatches, "%s : names several files; --out-dir=DIR converts them all !!\n", 1,
+     KeyWait::never},
+    // A decode to a derived name over a file that is not its own earlier decode.
+    {Failure::notOwnDecode,
+     "%s : exists and is not this file's decode; name the output to replace it !!\n", 2,
      KeyWait::never},
 }};
 

@@ -1,10 +1,18 @@
 #include "app/progress.h"
 
+#include <system_error>
+
 namespace korvane {
 
 ProgressDisplay::ProgressDisplay(std::FILE* out, const char* label, const EncodeProgress& progress,
                                  std::uint64_t total)
-    : out_(out), label_(label), progress_(progress), total_(total), thread_([this] { run(); }) {}
+    : out_(out), label_(label), progress_(progress), total_(total) {
+  try {
+    thread_ = std::thread([this] { run(); });
+  } catch (const std::system_error&) {
+    // No thread to be had: no progress shown, the work goes on.
+  }
+}
 
 ProgressDisplay::~ProgressDisplay() {
   {
@@ -12,7 +20,7 @@ ProgressDisplay::~ProgressDisplay() {
     done_ = true;
   }
   wake_.notify_one();
-  thread_.join();
+  if (thread_.joinable()) thread_.join();
   if (shown_) {
     std::fputs("\r                                        \r", out_);
     std::fflush(out_);

@@ -49,8 +49,11 @@ std::string count(const std::optional<std::uint64_t>& value, ReportForm form) {
 }  // namespace
 
 std::string csvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
+  // A cell a spreadsheet would run as a formula is kept as text: a ' first.
+  const bool formula =
+      !text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos;
+  if (!formula && text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = formula ? "\"'" : "\"";
   for (const char ch : text) {
     if (ch == '"') quoted += '"';
     quoted += ch;

@@ -76,9 +76,10 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
   if (!options.badValue.empty()) {
     return reportFailure(console, Failure::badOptionValue, options.badValue);
   }
+  const bool batch = !options.outDir.empty();
+  // Rows keep stdout to themselves; messages then go to stderr.
   console.messagesToErr = options.reportRows();
   if (options.quiet) console.showProgress = false;
-  const bool batch = !options.outDir.empty();
   if (batch) console.keyWaitEnabled = false;  // a batch runs unattended
   // A batch keeps its cores busy with inputs; one file shares its resampling,
   // on 16 threads at most, which keeps its memory within its bound.
@@ -112,7 +113,7 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
   if (batch) {
     if (inputs.empty()) return reportFailure(console, Failure::noInput, "");
     printRowsHeader(console, options.report);
-    return runBatch(console, *command, options, inputs);
+    return runBatch(console, *command, options, inputs);  // stdout watched as it goes
   }
   if (inputs.size() != 1) {
     if (inputs.empty()) return reportFailure(console, Failure::noInput, "");
@@ -134,7 +135,13 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
         ignored.c_str());
   }
   printRowsHeader(console, options.report);
-  return convertFile(console, {*command, options, input, outputName, named});
+  const int code = convertFile(console, {*command, options, input, outputName, named});
+  // A report that could not be written is a failure, as an output would be.
+  if (options.report != ReportForm::none && outputName != "-" && !outReached(console)) {
+    console.messagesToErr = true;
+    return std::max(code, reportFailure(console, Failure::cannotWrite, "standard output"));
+  }
+  return code;
 }
 
 }  // namespace korvane

@@ -105,10 +105,10 @@ struct StreamHeader {
   return static_cast<std::uint16_t>(sampleRate >> 1);
 }
 
-// Whether the header can hold the rate: its half must fit 16 bits, so 131071 Hz
-// is the highest (it plays at 131070).
+// Whether the header can hold the rate: its half must fit 16 bits and not be
+// 0, so 2 Hz is the lowest and 131071 Hz the highest (it plays at 131070).
 [[nodiscard]] constexpr bool headerHoldsRate(std::uint32_t sampleRate) {
-  return sampleRate >> 1 <= 0xFFFF;
+  return sampleRate >> 1 >= 1 && sampleRate >> 1 <= 0xFFFF;  // half rate 0 plays nothing
 }
 
 // Offset form of a sample, kept to 16 bits: 0x0000 is -32768, 0x8000 silence.

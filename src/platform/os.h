@@ -71,8 +71,16 @@ enum class Made : std::uint8_t { made, exists, failed };
 [[nodiscard]] bool writeAt(std::intptr_t handle, std::uint64_t offset,
                            std::span<const std::uint8_t> bytes);
 
-// Cuts the file to nothing and writes from its start again.
-[[nodiscard]] bool truncate(std::intptr_t handle);
+// Makes the file length bytes long, cutting or extending it.
+[[nodiscard]] bool setLength(std::intptr_t handle, std::uint64_t length);
+
+// Gives the file the space for bytes from..to (past its end), so that
+// writing them later cannot fail for want of room or the file size limit.
+[[nodiscard]] bool reserve(std::intptr_t handle, std::uint64_t from, std::uint64_t to);
+
+// Waits for, then holds until the handle is closed, the only lock on the
+// whole file among the programs that ask for one.
+[[nodiscard]] bool lockWhole(std::intptr_t handle);
 
 [[nodiscard]] bool close(std::intptr_t handle);
 
@@ -92,6 +100,13 @@ void remove(const std::string& path);
 
 // Removes a file from an interrupt handler: allocates nothing.
 void removeNow(const char* path);
+
+// For an interrupt handler: a moment's wait, allocating nothing.
+void pauseNow();
+
+// While held, interrupts are not handled on this thread (where they would
+// otherwise run on it); holds nest not.
+void holdInterrupts(bool hold);
 
 }  // namespace korvane::os
 

@@ -14,10 +14,6 @@ namespace {
 
 PartialFiles gPartials;
 
-bool sameFile(const FileIdentity& a, const FileIdentity& b) {
-  return a.known && b.known && a.device == b.device && a.inode == b.inode;
-}
-
 bool beginsWithWave(const std::string& name) {
   std::array<std::uint8_t, 12> start{};
   return os::readStart(name, start) && std::memcmp(start.data(), "RIFF", 4) == 0 &&
@@ -35,13 +31,30 @@ bool makePartial(OutputFile& output, const os::NameFacts* replaced) {
     const std::string name =
         output.target.substr(0, folder) +
         (base.size() + tag.size() < os::longestName() ? "." + base + tag : tag);
+    // Made and registered with interrupts held here, and not at all once one
+    // has come: the handler removes every file made.
+    os::holdInterrupts(true);
+    if (!gPartials.enter()) {
+      os::holdInterrupts(false);
+      return false;
+    }
     std::intptr_t handle = os::kNoHandle;
     const os::Made made = os::makeNew(name, replaced, handle);
+    int slot = -1;
+    if (made == os::Made::made) {
+      slot = gPartials.add(name);
+      if (slot < 0) {
+        (void)os::close(handle);
+        os::remove(name);
+      }
+    }
+    gPartials.leave();
+    os::holdInterrupts(false);
     if (made == os::Made::exists) continue;
-    if (made == os::Made::failed) return false;
+    if (made == os::Made::failed || slot < 0) return false;
     output.handle = handle;
     output.partial = name;
-    output.partialSlot = gPartials.add(name);
+    output.partialSlot = slot;
     output.mode = OutputMode::replace;
     return true;
   }
@@ -61,16 +74,26 @@ CreateResult openDirect(const std::string& name, const FileIdentity& input, Outp
   return CreateResult::created;
 }
 
-// Drops an output whose writing failed: a rewrite in place is removed.
+// Drops an output whose writing failed: a rewrite in place that had begun
+// is removed (what it left is neither file); before that the target is untouched.
 void failOutput(OutputFile& output) {
-  if (output.mode == OutputMode::inPlace) os::remove(output.target);
+  if (output.rewriting) os::remove(output.target);
   discardOutput(output);
 }
 
 }  // namespace
 
+bool sameFile(const FileIdentity& a, const FileIdentity& b) {
+  return a.known && b.known && a.device == b.device && a.inode == b.inode;
+}
+
+FileIdentity identityOfName(const std::string& name) {
+  const os::NameFacts facts = os::lookAt(name);
+  return facts.exists ? facts.identity : FileIdentity{};
+}
+
 void removeUnfinishedOutputs() {
-  gPartials.removeAll(os::removeNow);
+  gPartials.stopAndRemoveAll(os::removeNow, os::pauseNow);
 }
 
 CreateResult createOutput(const std::string& name, const FileIdentity& input, bool refuseWave,
@@ -107,9 +130,19 @@ CreateResult createOutput(const std::string& name, const FileIdentity& input, bo
 }
 
 bool writeOutputPiece(OutputFile& output, std::span<const std::uint8_t> bytes) {
-  bool ok = output.started || output.mode != OutputMode::inPlace || os::truncate(output.handle);
+  bool ok = true;
+  if (output.mode != OutputMode::inPlace) {
+    ok = os::writeAll(output.handle, bytes);
+  } else if (output.staged == os::kNoHandle && output.held.size() + bytes.size() <= kHeldInMemory) {
+    // A rewrite in place waits for the whole stream: held in memory while
+    // it is short, in a scratch file past that.
+    output.held.insert(output.held.end(), bytes.begin(), bytes.end());
+  } else {
+    ok = stageOutput(output) && os::writeAll(output.staged, output.held) &&
+         os::writeAll(output.staged, bytes);
+    output.held = {};
+  }
   output.started = true;
-  ok = ok && os::writeAll(output.handle, bytes);
   if (!ok) failOutput(output);
   return ok;
 }
@@ -126,22 +159,55 @@ bool fillFromStaged(const void* context, std::uint64_t offset, std::span<std::ui
   return os::readAt(static_cast<const OutputFile*>(context)->staged, offset, out);
 }
 
-// Copies the stream built in the scratch file to the output, a piece at a time.
-bool copyStaged(OutputFile& output) {
-  const ByteSource stream = stagedStream(output);
+// Copies a stream to the output, a piece at a time: written as it comes (a
+// device), or at its offsets (a rewrite in place).
+bool copyStream(OutputFile& output, const ByteSource& stream, bool atOffsets) {
   std::vector<std::uint8_t> piece(std::size_t{1} << 20);
   for (std::uint64_t at = 0; at < stream.size; at += piece.size()) {
     const auto n =
         static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), stream.size - at));
-    if (!readBytes(stream, at, std::span(piece).first(n))) {
-      failOutput(output);
+    const std::span<const std::uint8_t> bytes = std::span(piece).first(n);
+    if (!readBytes(stream, at, std::span(piece).first(n)) ||
+        !(atOffsets ? os::writeAt(output.handle, at, bytes) : os::writeAll(output.handle, bytes))) {
       return false;
     }
-    if (!writeOutputPiece(output, std::span(piece).first(n))) return false;
   }
   return true;
 }
 
+// Rewrites the target with stream, once no other writer holds it and the
+// room for the new length is secured; a file that cannot be secured is cut
+// back to its old length, its bytes untouched. An interrupt waits for a
+// rewrite under way to end (the handler waits for what is in flight), and
+// none begins after one: the target is old or new.
+bool rewriteInPlace(OutputFile& output, const ByteSource& stream) {
+  const std::uint64_t newLength = stream.size;
+  std::uint64_t oldLength = 0;
+  if (!os::lockWhole(output.handle) || !os::inputLength(output.handle, oldLength)) return false;
+  os::holdInterrupts(true);
+  const bool entered = gPartials.enter();
+  bool ok = entered;
+  if (ok && newLength > oldLength && !os::reserve(output.handle, oldLength, newLength)) {
+    (void)os::setLength(output.handle, oldLength);
+    ok = false;
+  }
+  if (ok) {
+    output.rewriting = true;
+    ok = copyStream(output, stream, true) &&
+         (newLength >= oldLength || os::setLength(output.handle, newLength));
+  }
+  if (!ok && output.rewriting)
+    os::remove(output.target);  // neither file: gone before any interrupt
+  output.rewriting = false;
+  if (entered) gPartials.leave();
+  os::holdInterrupts(false);
+  return ok;
+}
+
+}  // namespace
+
+namespace {
+bool placeOutput(OutputFile& output);
 }  // namespace
 
 ByteSource stagedStream(const OutputFile& output) {
@@ -151,27 +217,59 @@ ByteSource stagedStream(const OutputFile& output) {
 }
 
 bool finishOutput(OutputFile& output) {
-  if (output.staged != os::kNoHandle && !output.started && !copyStaged(output)) return false;
+  const ByteSource built =
+      output.staged != os::kNoHandle ? stagedStream(output) : memorySource(output.held);
+  const bool ok = output.mode == OutputMode::inPlace ? rewriteInPlace(output, built)
+                  : output.staged != os::kNoHandle && !output.started
+                      ? copyStream(output, built, false)
+                      : true;
+  if (!ok) {
+    failOutput(output);
+    return false;
+  }
+  return placeOutput(output);
+}
+
+namespace {
+
+// Closes a finished output and puts a new file in place.
+bool placeOutput(OutputFile& output) {
   const std::intptr_t handle = output.handle;
   output.handle = os::kNoHandle;
-  bool ok = os::close(handle);
-  if (ok && output.mode == OutputMode::replace) {
-    ok = os::replace(output.partial, output.target);
-    if (ok) {
+  bool closed = os::close(handle);
+  if (closed && output.mode == OutputMode::replace) {
+    closed = os::replace(output.partial, output.target);
+    if (closed) {
       gPartials.release(output.partialSlot);
       output.partialSlot = -1;
       output.partial.clear();
     }
   }
-  if (!ok) failOutput(output);
-  return ok;
+  if (!closed) {
+    failOutput(output);
+    return false;
+  }
+  output.rewriting = false;
+  discardOutput(output);  // the scratch file, where there was one
+  return true;
 }
+
+}  // namespace
 
 bool writeOutputAt(OutputFile& output, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
   return os::writeAt(output.staged != os::kNoHandle ? output.staged : output.handle, offset, bytes);
 }
 
 bool writeOutput(OutputFile& output, std::span<const std::uint8_t> bytes) {
+  if (output.mode == OutputMode::inPlace && !output.started && output.staged == os::kNoHandle) {
+    // The whole stream is here: rewritten from memory, no scratch file needed.
+    output.started = true;
+    if (!rewriteInPlace(output, memorySource(bytes))) {
+      failOutput(output);
+      return false;
+    }
+    return placeOutput(output);
+  }
   return writeOutputPiece(output, bytes) && finishOutput(output);
 }
 
@@ -180,6 +278,7 @@ void discardOutput(OutputFile& output) {
   output.handle = os::kNoHandle;
   if (output.staged != os::kNoHandle) (void)os::close(output.staged);
   output.staged = os::kNoHandle;
+  output.held = {};
   if (!output.partial.empty()) {
     os::remove(output.partial);
     gPartials.release(output.partialSlot);

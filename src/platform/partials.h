@@ -1,6 +1,11 @@
 // The new files of unfinished outputs, kept where an interrupt handler can
 // find them without allocating or locking: a slot is read by the handler only
 // while it is live, and written only while it is not. Paths are UTF-8.
+//
+// A file is made only between enter() and leave(), and registered before
+// leave(); the handler first stops any new entry, then waits for the files
+// being made to be registered, then removes every one. So no file is left
+// behind, whatever moment an interrupt comes at.
 #pragma once
 
 #include <algorithm>
@@ -8,32 +13,47 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/platform.h"
+
 namespace korvane {
 
 class PartialFiles {
  public:
-  // Keeps path; returns its slot, or -1 when none is free (only an interrupt
-  // would then leave the file behind).
+  // False once an interrupt has come: no new file may be made.
+  bool enter() {
+    inFlight_.fetch_add(1);
+    if (!stopping_.load()) return true;
+    inFlight_.fetch_sub(1);
+    return false;
+  }
+  void leave() { inFlight_.fetch_sub(1); }
+
+  // Keeps path; returns its slot, or -1 when none is free or path is too long.
   int add(const std::string& path) {
     if (path.size() >= kPathLength) return -1;
     for (std::size_t i = 0; i < kSlots; ++i) {
       int expected = kFree;
-      if (!slots_[i].state.compare_exchange_strong(expected, kTaken)) continue;
-      std::copy(path.c_str(), path.c_str() + path.size() + 1, slots_[i].path);
-      slots_[i].state.store(kLive);
+      if (!states_[i].compare_exchange_strong(expected, kTaken)) continue;
+      std::copy(path.c_str(), path.c_str() + path.size() + 1, paths_[i]);
+      states_[i].store(kLive);
       return static_cast<int>(i);
     }
     return -1;
   }
 
   void release(int slot) {
-    if (slot >= 0) slots_[slot].state.store(kFree);
+    if (slot >= 0) states_[slot].store(kFree);
   }
 
-  // For the interrupt handler: remove(path) for every live slot.
-  void removeAll(void (*remove)(const char* path)) {
-    for (Slot& slot : slots_) {
-      if (slot.state.load() == kLive) remove(slot.path);
+  // For the interrupt handler: no file is made from now on; once the ones
+  // being made are registered (pause() between looks), remove(path) for
+  // every live slot.
+  void stopAndRemoveAll(void (*remove)(const char* path), void (*pause)()) {
+    stopping_.store(true);
+    while (inFlight_.load() > 0)
+      pause();
+    for (std::size_t i = 0; i < kSlots; ++i) {
+      if (states_[i].load() == kLive) remove(paths_[i]);
     }
   }
 
@@ -41,15 +61,14 @@ class PartialFiles {
   unsigned next() { return count_.fetch_add(1); }
 
  private:
-  static constexpr std::size_t kSlots = 64;
+  static constexpr std::size_t kSlots = kMostUnfinishedOutputs;
   static constexpr std::size_t kPathLength = 4096;
   enum : int { kFree, kTaken, kLive };
-  struct Slot {
-    std::atomic<int> state{kFree};
-    char path[kPathLength];
-  };
-  Slot slots_[kSlots];
+  std::atomic<int> states_[kSlots] = {};
+  char paths_[kSlots][kPathLength] = {};
   std::atomic<unsigned> count_{0};
+  std::atomic<int> inFlight_{0};
+  std::atomic<bool> stopping_{false};
 };
 
 }  // namespace korvane

@@ -8,8 +8,11 @@
 // the old file's permission bits; a symbolic link keeps pointing at the new
 // file. A failed or interrupted run leaves the old file as it was and removes
 // the new one. Where no file can be made beside a writable file, the file is
-// rewritten in place, and only once the whole stream is built. Anything else
-// (a device, a FIFO) is written directly, as it stands.
+// rewritten in place: only once the whole stream is built (in a scratch file),
+// the file locked against other writers and the room for its new length
+// secured; where any of that fails, the old file is left as it was. Only a
+// failure in the rewrite itself (a disk error, a power cut) can damage it.
+// Anything else (a device, a FIFO) is written directly, as it stands.
 #pragma once
 
 #include <atomic>
@@ -39,7 +42,7 @@ struct InputFile {
 
 enum class OutputMode : std::uint8_t {
   replace,  // written to `partial`, then renamed over `target`
-  inPlace,  // `target` is rewritten through the handle once the stream is built
+  inPlace,  // built in `staged`, then `target` is rewritten through the handle
   direct,   // not a regular file: written through the handle as it stands
 };
 
@@ -50,9 +53,15 @@ struct OutputFile {
   std::string partial;        // the new file beside the target, while there is one
   int partialSlot = -1;       // where the interrupt handler finds `partial`
   std::intptr_t staged = -1;  // a scratch file the stream is built in first, where there is one
+  std::vector<std::uint8_t> held;  // a rewrite in place's first pieces, before a scratch file
   OutputMode mode = OutputMode::direct;
-  bool started = false;  // a piece has been written
+  bool started = false;    // a piece has been written
+  bool rewriting = false;  // an in-place rewrite has begun: a failure now damages the target
 };
+
+// The most outputs unfinished at once (a batch runs no more jobs than this):
+// an interrupt removes the new file of every one.
+inline constexpr std::size_t kMostUnfinishedOutputs = 1024;
 
 enum class CreateResult : std::uint8_t { created, failed, isInput, isWave };
 
@@ -116,6 +125,16 @@ enum class InputRead : std::uint8_t {
 [[nodiscard]] InputRead readInput(InputFile& input, InputBytes& bytes, const ReadLimiter& limit);
 
 void closeInput(InputFile& input);
+
+// Which file name leads to now; not known where it leads to none.
+[[nodiscard]] FileIdentity identityOfName(const std::string& name);
+
+// Whether two identities are known and the same file.
+[[nodiscard]] bool sameFile(const FileIdentity& a, const FileIdentity& b);
+
+// A name as the file system compares names: the same key for two names of
+// one file (on Windows, letters of either case and '\' or '/').
+[[nodiscard]] std::string nameKey(const std::string& name);
 
 // Readies name to be written, touching no existing file ("-" is standard
 // output, written directly): refuses the input

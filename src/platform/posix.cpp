@@ -2,10 +2,13 @@
 #include "platform/platform.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -86,6 +89,10 @@ bool openInput(const std::string& name, InputFile& input) {
 
 std::vector<std::string> matchingNames(const std::string& arg) {
   return {arg};  // the shell has expanded any wildcard
+}
+
+std::string nameKey(const std::string& name) {
+  return name;  // names differ by case here
 }
 
 void closeInput(InputFile& input) {
@@ -244,8 +251,21 @@ bool writeAt(std::intptr_t handle, std::uint64_t offset, std::span<const std::ui
   return true;
 }
 
-bool truncate(std::intptr_t handle) {
-  return ftruncate(fdOf(handle), 0) == 0 && lseek(fdOf(handle), 0, SEEK_SET) == 0;
+bool setLength(std::intptr_t handle, std::uint64_t length) {
+  return ftruncate(fdOf(handle), static_cast<off_t>(length)) == 0;
+}
+
+bool reserve(std::intptr_t handle, std::uint64_t from, std::uint64_t to) {
+  // Allocated blocks, not a hole: writes into them need no more room.
+  return to <= from || posix_fallocate(fdOf(handle), static_cast<off_t>(from),
+                                       static_cast<off_t>(to - from)) == 0;
+}
+
+bool lockWhole(std::intptr_t handle) {
+  for (;;) {
+    if (flock(fdOf(handle), LOCK_EX) == 0) return true;
+    if (errno != EINTR) return errno == ENOLCK || errno == EOPNOTSUPP;  // no locks there at all
+  }
 }
 
 bool close(std::intptr_t handle) {
@@ -276,6 +296,19 @@ void removeNow(const char* path) {
   unlink(path);
 }
 
+void pauseNow() {
+  const timespec moment{0, 1000000};
+  nanosleep(&moment, nullptr);
+}
+
+void holdInterrupts(bool hold) {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+    sigaddset(&set, signal);
+  pthread_sigmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+}
+
 }  // namespace os
 
 void removePartialOutputsOnInterrupt() {
@@ -291,6 +324,8 @@ void removePartialOutputsOnInterrupt() {
   // A write past the file size limit fails (and is reported, the new file
   // removed) instead of ending the program with the new file left behind.
   signal(SIGXFSZ, SIG_IGN);
+  // Likewise a write to a closed pipe (| head): a failure reported, not a silent end.
+  signal(SIGPIPE, SIG_IGN);
 }
 
 std::vector<std::string> programArguments(int argc, char** argv) {

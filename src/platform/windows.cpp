@@ -136,6 +136,16 @@ std::vector<std::string> matchingNames(const std::string& arg) {
   return names;
 }
 
+std::string nameKey(const std::string& name) {
+  std::wstring key = wide(name);
+  for (wchar_t& ch : key) {
+    if (ch == L'\\') ch = L'/';
+  }
+  // As NTFS compares: each letter in its upper case.
+  if (!key.empty()) CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
+  return narrow(key.c_str());
+}
+
 void closeInput(InputFile& input) {
   if (input.handle != -1) CloseHandle(handleOf(input.handle));
   input.handle = -1;
@@ -293,9 +303,25 @@ bool writeAt(std::intptr_t handle, std::uint64_t offset, std::span<const std::ui
   return true;
 }
 
-bool truncate(std::intptr_t handle) {
-  const HANDLE file = handleOf(handle);
-  return SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(file);
+bool setLength(std::intptr_t handle, std::uint64_t length) {
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(length);
+  return SetFileInformationByHandle(handleOf(handle), FileEndOfFileInfo, &end, sizeof end) != 0;
+}
+
+bool reserve(std::intptr_t handle, std::uint64_t from, std::uint64_t to) {
+  if (to <= from) return true;
+  // Clusters allocated up to the new end: writes into them need no more room.
+  FILE_ALLOCATION_INFO allocation{};
+  allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(to);
+  return SetFileInformationByHandle(handleOf(handle), FileAllocationInfo, &allocation,
+                                    sizeof allocation) != 0 &&
+         setLength(handle, to);
+}
+
+bool lockWhole(std::intptr_t handle) {
+  OVERLAPPED whole{};
+  return LockFileEx(handleOf(handle), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) != 0;
 }
 
 bool close(std::intptr_t handle) {
@@ -321,6 +347,14 @@ std::size_t longestName() {
 
 unsigned long processNumber() {
   return GetCurrentProcessId();
+}
+
+void pauseNow() {
+  Sleep(1);
+}
+
+void holdInterrupts(bool) {
+  // The console's handler runs on a thread of its own, never on this one.
 }
 
 void removeNow(const char* path) {
