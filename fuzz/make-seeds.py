@@ -113,6 +113,24 @@ def main():
                     write(os.path.join(corpus, "decoder"), name + "_padded.bin", stream + b"\xff" * 3)
     write(os.path.join(corpus, "decoder"), "unknown_code.bin", bytes([0, 7, 1, 0, 0, 0, 0x40, 0x1F, 0, 0x80]))
     write(os.path.join(corpus, "decoder"), "not_device.bin", readers["pcm16"])
+    # The command line: switch, options, names and which files exist, then the bytes.
+    cli = os.path.join(corpus, "cli")
+    clip = wave(pcm16(speech(200, 3)), rate=8000)
+    with open(os.path.join(corpus, "decoder", "e4_n100.bin"), "rb") as f:
+        device = f.read()
+    for name, head, data in [
+        ("encode", [0, 0, 0, 1], clip),
+        ("encode_named", [1, 0x10, 0x80 | 3 << 4, 1], clip),
+        ("encode_options", [2, 0x2F, 0, 1], clip),
+        ("batch", [0x80, 0x22, 0x80 | 2 << 4, 0b101], clip),
+        ("batch_here", [0xC0, 0x00, 0, 0b11], clip),
+        ("decode", [7, 0, 1, 0b10], device),
+        ("decode_derived", [7, 0, 5, 0b1000], device),
+        ("decode_batch", [0x87, 0x20, 0x80 | 4 << 4, 0b11], device),
+        ("climbing", [0x80, 0, 0x80 | 6 << 4, 1], clip),
+        ("unknown_switch", [8, 0, 0, 1], clip),
+    ]:
+        write(cli, name + ".bin", bytes(head) + data)
 
 
 if __name__ == "__main__":
