@@ -150,7 +150,8 @@ TEST(Damage, NoNewFileOutlivesAnInterruptedBatch) {
   std::vector<std::string> args = {"-E4", "--out-dir=out", "--search=7", ""};
   for (int i = 0; i < 300; ++i) {
     const std::string name = "in/p" + std::to_string(i) + ".wav";
-    writeFile(dir / name, test::makeWave16(test::speechLikeSamples(3000, i), 8000));
+    writeFile(dir / name,
+              test::makeWave16(test::speechLikeSamples(3000, static_cast<std::uint32_t>(i)), 8000));
     args.push_back(name);
   }
   const int signals[] = {test::kSignals.interrupt, test::kSignals.terminate, test::kSignals.hangUp};

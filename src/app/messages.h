@@ -40,6 +40,7 @@ enum class Failure : std::uint8_t {
   unnamedOutput,
   manyMatches,
   notOwnDecode,
+  sameName,
 };
 
 enum class KeyWait : std::uint8_t {
@@ -57,7 +58,7 @@ struct FailureText {
 
 // The texts are those the device family's tools have always printed, byte for
 // byte ("creat" without its e included): scripts match them.
-inline constexpr std::array<FailureText, 27> kFailureTexts = {{
+inline constexpr std::array<FailureText, 28> kFailureTexts = {{
     {Failure::cannotOpen, "Can not open File : %s !!\n", 1, KeyWait::always},
     {Failure::cannotCreate, "Can not creat File : %s !!\n", 2, KeyWait::whenNamed},
     {Failure::outputIsInput, "Output is the input File : %s !!\n", 2, KeyWait::whenNamed},
@@ -93,6 +94,8 @@ inline constexpr std::array<FailureText, 27> kFailureTexts = {{
     {Failure::notOwnDecode,
      "%s : exists and is not this file's decode; name the output to replace it !!\n", 2,
      KeyWait::never},
+    // Two prompts of a pack whose names make one identifier.
+    {Failure::sameName, "Two Inputs have the same Name : %s !!\n", 2, KeyWait::never},
 }};
 
 [[nodiscard]] constexpr const FailureText& textOf(Failure failure) {

@@ -78,6 +78,29 @@ bool apply(const OptionSpec& spec, const std::string& value, bool hasValue, Opti
     case OptionId::filesFrom:
       options.lists.push_back(value);
       return !value.empty();
+    case OptionId::trim:
+      options.prepare = true;
+      options.preparation.trim = true;
+      return !hasValue || decimal(value, -96, 0, options.preparation.trimDb);
+    case OptionId::pack:
+      options.pack = value;
+      return !value.empty();
+    case OptionId::header:
+      options.header = value;
+      return !value.empty();
+    case OptionId::cArray:
+      options.cArray = value;
+      return !value.empty();
+    case OptionId::symbol:
+      options.symbol = value;
+      return !value.empty();
+    case OptionId::align: {
+      const bool digits = !value.empty() && value.size() <= 5 &&
+                          value.find_first_not_of("0123456789") == std::string::npos;
+      options.align = digits ? static_cast<std::uint32_t>(std::stoul(value)) : 0;
+      return options.align != 0 && options.align <= 65536 &&
+             (options.align & (options.align - 1)) == 0;
+    }
     case OptionId::help:
       options.help = true;
       return true;

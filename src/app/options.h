@@ -25,6 +25,12 @@ enum class OptionId : std::uint8_t {
   base,
   jobs,
   filesFrom,
+  trim,
+  pack,
+  header,
+  cArray,
+  symbol,
+  align,
   help,
   version,
 };
@@ -39,7 +45,7 @@ struct OptionSpec {
   const char* help;  // one line
 };
 
-inline constexpr std::array<OptionSpec, 12> kOptions = {{
+inline constexpr std::array<OptionSpec, 18> kOptions = {{
     {OptionId::report, "--report", OptionValue::optional, "[=csv|json]",
      "size, rate, SNR; csv or json: a row an input"},
     {OptionId::quiet, "--quiet", OptionValue::none, "", "print nothing unless something fails"},
@@ -58,6 +64,18 @@ inline constexpr std::array<OptionSpec, 12> kOptions = {{
      "conversions at once with --out-dir, one a core"},
     {OptionId::filesFrom, "--files-from", OptionValue::required, "=LIST",
      "the inputs named in LIST, one a line (-: stdin)"},
+    {OptionId::trim, "--trim", OptionValue::optional, "[=DB]",
+     "drop silence below DB dBFS at the ends (-45)"},
+    {OptionId::pack, "--pack", OptionValue::required, "=IMAGE",
+     "inputs in one image with an index (-P: made files)"},
+    {OptionId::header, "--header", OptionValue::required, "=FILE.h",
+     "with --pack: a C header of the prompts' numbers"},
+    {OptionId::cArray, "--c-array", OptionValue::required, "=FILE.c",
+     "with --pack: the image as a C array"},
+    {OptionId::symbol, "--symbol", OptionValue::required, "=NAME",
+     "prefix of the C names (the image's name)"},
+    {OptionId::align, "--align", OptionValue::required, "=N",
+     "each stream at a multiple of N, 1-65536 (4)"},
     {OptionId::help, "--help", OptionValue::none, "", "print this text"},
     {OptionId::version, "--version", OptionValue::none, "", "print the version"},
 }};
@@ -76,6 +94,11 @@ struct Options {
   bool version = false;
   int searchLevel = 0;             // 0: the greedy encoder
   std::vector<std::string> lists;  // --files-from, in order
+  std::string pack;                // the image, when packing
+  std::string header;              // with pack: the C header
+  std::string cArray;              // with pack: the C source
+  std::string symbol;              // with pack: the C names' prefix
+  std::uint32_t align = 4;         // with pack: of each stream
   std::string badValue;            // the first option whose value is not understood, if any
   std::string unknown;             // the first option not understood, if any
   std::vector<std::string> args;   // everything else, in order

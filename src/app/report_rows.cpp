@@ -7,9 +7,11 @@
 namespace korvane {
 namespace {
 
-constexpr std::array<const char*, 11> kKeys = {
-    "input",           "output", "format",     "samples",    "sample_rate", "bytes",
-    "bits_per_sample", "snr_db", "noise_dbfs", "seg_snr_db", "status"};
+constexpr std::array<const char*, 13> kKeys = {
+    "input",  "output",          "format",     "samples",    "sample_rate",
+    "bytes",  "bits_per_sample", "snr_db",     "noise_dbfs", "seg_snr_db",
+    "status", "trimmed_start",   "trimmed_end"};
+constexpr std::size_t kPlainKeys = 11;  // without the trim's two
 
 // A JSON string: quotes, backslashes and control characters escaped.
 std::string jsonString(std::string_view text) {
@@ -61,15 +63,15 @@ std::string csvField(const std::string& text) {
   return quoted + '"';
 }
 
-void printRowsHeader(Console& console, ReportForm form) {
+void printRowsHeader(Console& console, ReportForm form, bool trimmed) {
   if (form != ReportForm::csv) return;
   std::string line;
-  for (const char* key : kKeys)
-    line += std::string(line.empty() ? "" : ",") + key;
+  for (std::size_t i = 0; i < (trimmed ? kKeys.size() : kPlainKeys); ++i)
+    line += std::string(line.empty() ? "" : ",") + kKeys[i];
   say(console, Stream::out, "%s\n", line.c_str());
 }
 
-void printRow(Console& console, ReportForm form, const ReportRow& row) {
+void printRow(Console& console, ReportForm form, const ReportRow& row, bool trimmed) {
   const bool json = form == ReportForm::json;
   const auto text = [&](const std::string& value) {
     return json ? jsonString(value) : csvField(value);
@@ -85,9 +87,11 @@ void printRow(Console& console, ReportForm form, const ReportRow& row) {
       figure(row.snrDb, form),
       figure(row.noiseDbfs, form),
       figure(row.segmentalSnrDb, form),
-      text(row.status)};
+      text(row.status),
+      count(row.trimmedStart, form),
+      count(row.trimmedEnd, form)};
   std::string line = json ? "{" : "";
-  for (std::size_t i = 0; i < values.size(); ++i) {
+  for (std::size_t i = 0; i < (trimmed ? values.size() : kPlainKeys); ++i) {
     if (i > 0) line += ',';
     if (json) line += jsonString(kKeys[i]) + ':';
     line += values[i];

@@ -21,13 +21,15 @@ struct ReportRow {
   double noiseDbfs = std::nan("");
   double segmentalSnrDb = std::nan("");
   std::string status = "ok";  // or the failure's message without its file name
+  std::optional<std::uint64_t> trimmedStart, trimmedEnd;  // samples dropped, with --trim
 };
 
 // The first line of a CSV report, the names of its columns; nothing for JSON.
-void printRowsHeader(Console& console, ReportForm form);
+// With trimmed, two more columns: trimmed_start and trimmed_end.
+void printRowsHeader(Console& console, ReportForm form, bool trimmed = false);
 
 // A CSV row, or a JSON object on one line.
-void printRow(Console& console, ReportForm form, const ReportRow& row);
+void printRow(Console& console, ReportForm form, const ReportRow& row, bool trimmed = false);
 
 // A field of a CSV row, quoted as RFC 4180 asks when it holds a comma, a
 // quote or a line break.

@@ -9,6 +9,7 @@
 #include "app/conversion.h"
 #include "app/messages.h"
 #include "app/options.h"
+#include "app/pack.h"
 #include "app/report_rows.h"
 #include "platform/platform.h"
 
@@ -76,7 +77,8 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
   if (!options.badValue.empty()) {
     return reportFailure(console, Failure::badOptionValue, options.badValue);
   }
-  const bool batch = !options.outDir.empty();
+  const bool packing = !options.pack.empty();
+  const bool batch = !options.outDir.empty() || packing;
   // Rows keep stdout to themselves; messages then go to stderr.
   console.messagesToErr = options.reportRows();
   if (options.quiet) console.showProgress = false;
@@ -94,7 +96,13 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
     return 0;
   }
   const Command* command = findCommand(args[0]);
-  if (command == nullptr) return reportFailure(console, Failure::unknownCommand, args[0]);
+  // -P packs files already made, and only with --pack; a decode packs nothing.
+  if (command == nullptr || (command->action == Action::pack && !packing)) {
+    return reportFailure(console, Failure::unknownCommand, args[0]);
+  }
+  if (packing && command->action == Action::decode) {
+    return reportFailure(console, Failure::badOptionValue, "--pack=" + options.pack);
+  }
 
   // The inputs: every argument after the switch in a batch, the first alone
   // otherwise; then the names of the --files-from lists.
@@ -110,9 +118,14 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
     if (!readList(list, inputs)) return reportFailure(console, Failure::cannotOpen, list);
   }
 
+  if (packing) {
+    if (inputs.empty()) return reportFailure(console, Failure::noInput, "");
+    printRowsHeader(console, options.report, options.preparation.trim);
+    return runPack(console, *command, options, inputs);
+  }
   if (batch) {
     if (inputs.empty()) return reportFailure(console, Failure::noInput, "");
-    printRowsHeader(console, options.report);
+    printRowsHeader(console, options.report, options.preparation.trim);
     return runBatch(console, *command, options, inputs);  // stdout watched as it goes
   }
   if (inputs.size() != 1) {
@@ -134,7 +147,7 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
         "korvane: ignored:%s (one input, one output; --out-dir=DIR converts many)\n",
         ignored.c_str());
   }
-  printRowsHeader(console, options.report);
+  printRowsHeader(console, options.report, options.preparation.trim);
   const int code = convertFile(console, {*command, options, input, outputName, named});
   // A report that could not be written is a failure, as an output would be.
   if (options.report != ReportForm::none && outputName != "-" && !outReached(console)) {

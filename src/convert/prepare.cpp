@@ -70,18 +70,58 @@ WaveError PreparedInput::open(const ByteSource& file, const Preparation& how,
   }
   resampling_ = rate_ != wave_.sampleRate;
   if (resampling_) resampler_ = makeResampler(wave_.sampleRate, rate_, kernels);
-  storeWaveHeader(header_, rate_, static_cast<std::uint32_t>(count_));
   counted_ = std::vector<std::atomic<std::uint64_t>>((count_ + 64 * kBlock - 1) / (64 * kBlock));
   factor_ = std::pow(10.0, how.gainDb / 20.0);
   if (how.normalize) {
     const float top = peak();
     if (top > 0) factor_ = std::pow(10.0, how.normalizeDbfs / 20.0) / top;
   }
+  first_ = 0;
+  kept_ = count_;
+  if (how.trim && count_ > 0) trim(how.trimDb);
+  storeWaveHeader(header_, rate_, static_cast<std::uint32_t>(kept_));
   return WaveError::none;
 }
 
+// Finds the first and last sample at least dbfs loud, looking block by block
+// from each end, and keeps them with the margin beside them; where none is,
+// one sample.
+void PreparedInput::trim(double dbfs) {
+  const double threshold = kFullScale * std::pow(10.0, dbfs / 20.0);
+  const auto loud = [&](std::int16_t v) { return std::abs(static_cast<double>(v)) >= threshold; };
+  const std::uint64_t blocks = (count_ + kBlock - 1) / kBlock;
+  std::vector<std::int16_t> samples;
+  const auto make = [&](std::uint64_t b) {
+    samples.resize(static_cast<std::size_t>(std::min(kBlock, count_ - b * kBlock)));
+    makeBlock(b, samples);
+  };
+  std::uint64_t firstLoud = count_;
+  for (std::uint64_t b = 0; b < blocks && firstLoud == count_; ++b) {
+    make(b);
+    const auto at = std::find_if(samples.begin(), samples.end(), loud);
+    if (at != samples.end())
+      firstLoud = b * kBlock + static_cast<std::uint64_t>(at - samples.begin());
+  }
+  if (firstLoud == count_) {
+    kept_ = 1;
+    return;
+  }
+  std::uint64_t lastLoud = firstLoud;
+  for (std::uint64_t b = blocks; b-- > firstLoud / kBlock;) {
+    make(b);
+    const auto at = std::find_if(samples.rbegin(), samples.rend(), loud);
+    if (at != samples.rend()) {
+      lastLoud = b * kBlock + static_cast<std::uint64_t>(samples.rend() - at) - 1;
+      break;
+    }
+  }
+  const auto margin = static_cast<std::uint64_t>(std::llround(rate_ * kTrimMarginSeconds));
+  first_ = firstLoud > margin ? firstLoud - margin : 0;
+  kept_ = std::min(count_ - 1, lastLoud + margin) - first_ + 1;
+}
+
 ByteSource PreparedInput::source() const {
-  return {nullptr, kWaveHeaderBytes + 2 * count_, this, fill};
+  return {nullptr, kWaveHeaderBytes + 2 * kept_, this, fill};
 }
 
 // Samples first .. first + out.size() - 1 of the mono signal at the output
@@ -116,7 +156,8 @@ bool PreparedInput::fill(const void* self, std::uint64_t offset, std::span<std::
     out[done] = p.header_[static_cast<std::size_t>(offset + done)];
   Scratch& s = scratch();
   while (done < out.size()) {
-    const std::uint64_t at = offset + done - kWaveHeaderBytes;  // byte of the samples
+    // The byte of the samples, counted from the first one made (before the trim).
+    const std::uint64_t at = offset + done - kWaveHeaderBytes + 2 * p.first_;
     const std::uint64_t block = at / (2 * kBlock);
     const std::uint64_t first = block * kBlock;
     if (s.madeBy != p.number_ || s.madeBlock != block) {

@@ -24,7 +24,13 @@ struct Preparation {
   bool normalize = false;     // then the peak brought to normalizeDbfs
   double normalizeDbfs = -1;  // relative to full scale, 32768
   unsigned threads = 1;       // for the first pass of normalize (and the greedy coders)
+  bool trim = false;          // last, silence at either end dropped:
+  double trimDb = -45;        // samples quieter than this, relative to full scale
 };
+
+// Trimming keeps this much of the quieter part beside the first and last
+// louder sample.
+inline constexpr double kTrimMarginSeconds = 0.010;
 
 // A recording made ready, read on demand as a canonical mono 16-bit WAV
 // file (source()): its samples are made a block at a time as they are read,
@@ -54,11 +60,16 @@ class PreparedInput {
   // Whether a read of the input failed.
   [[nodiscard]] bool readFailed() const { return failed_.load(); }
 
+  // Samples trimmed from the start and from the end (0 without trim).
+  [[nodiscard]] std::uint64_t trimmedStart() const { return first_; }
+  [[nodiscard]] std::uint64_t trimmedEnd() const { return count_ - first_ - kept_; }
+
  private:
   static bool fill(const void* self, std::uint64_t offset, std::span<std::uint8_t> out);
   void makeFloats(std::uint64_t first, std::span<float> out) const;
   void makeBlock(std::uint64_t block, std::span<std::int16_t> samples) const;
   [[nodiscard]] float peak() const;
+  void trim(double dbfs);
 
   AnyWave wave_;
   std::uint64_t number_ = 0;  // this input's number among all prepared
@@ -66,7 +77,9 @@ class PreparedInput {
   bool resampling_ = false;
   Resampler resampler_;
   std::uint32_t rate_ = 0;
-  std::uint64_t count_ = 0;
+  std::uint64_t count_ = 0;  // samples at the output rate, before the trim
+  std::uint64_t first_ = 0;  // the first sample kept
+  std::uint64_t kept_ = 0;   // and how many are
   double factor_ = 1;
   std::array<std::uint8_t, kWaveHeaderBytes> header_{};
   mutable std::vector<std::atomic<std::uint64_t>>
