@@ -13,6 +13,7 @@
 #include "app/conversion.h"
 #include "app/messages.h"
 #include "app/progress.h"
+#include "app/report_rows.h"
 #include "platform/platform.h"
 
 namespace korvane {
@@ -22,6 +23,7 @@ namespace fs = std::filesystem;
 
 // What one conversion printed, kept until the ones before it are printed.
 struct Result {
+  std::vector<ReportRow> rows;  // where the rows are kept, not printed
   std::string out;
   std::string err;
   int code = 0;
@@ -129,6 +131,7 @@ int runBatch(Console& console, const Command& command, const Options& options,
       job.outText = &result.out;
       job.errText = &result.err;
       job.messagesToErr = console.messagesToErr;
+      if (console.rows != nullptr) job.rows = &result.rows;
       job.keyWaitEnabled = false;
       makeFolders(pathOf(outputs[i]).parent_path(), madeFolders, mutex);
       result.code = convertFile(job, {command, options, inputs[i], outputs[i], false});
@@ -162,6 +165,9 @@ int runBatch(Console& console, const Command& command, const Options& options,
       std::unique_lock lock(mutex);
       finished.wait(lock, [&] { return results[i].done; });
       result = std::move(results[i]);
+    }
+    if (console.rows != nullptr) {
+      console.rows->insert(console.rows->end(), result.rows.begin(), result.rows.end());
     }
     if (!stop.load()) {
       say(console, Stream::out, "%s", result.out.c_str());

@@ -9,7 +9,7 @@
 
 namespace korvane {
 
-enum class Action : std::uint8_t { encode, decode, pack };
+enum class Action : std::uint8_t { encode, decode, pack, choose };
 
 struct Command {
   const char* name = nullptr;       // as it is compared, upper case
@@ -19,15 +19,17 @@ struct Command {
 };
 
 // In the order they are compared: an encoder for each format, in the order of
-// the format table, then the player, then the packer of files already made.
+// the format table, then the player, the packer of files already made, and
+// the encoder that chooses each prompt's format.
 inline constexpr auto kCommands = [] {
-  std::array<Command, kFormatCount + 2> commands{};
+  std::array<Command, kFormatCount + 3> commands{};
   for (std::size_t i = 0; i < kFormatCount; ++i) {
     commands[i] = {kFormats[i].switchName, kFormats[i].extension, Action::encode,
                    static_cast<Format>(i)};
   }
   commands[kFormatCount] = {"-D", ".wav", Action::decode, Format::pcm16};
   commands[kFormatCount + 1] = {"-P", "", Action::pack, Format::pcm16};
+  commands[kFormatCount + 2] = {"-A", "", Action::choose, Format::pcm16};
   return commands;
 }();
 

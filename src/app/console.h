@@ -4,8 +4,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace korvane {
+
+struct ReportRow;
 
 // Every message goes to standard output, as the device family's tools have
 // always done; build scripts read them there. Only progress uses stderr.
@@ -20,6 +23,7 @@ struct Console {
   bool showProgress = false;   // progress of long searches on err, a terminal
   int keyWaits = 0;            // how many times the program paused
   std::string status;          // the last failure's message without its file name
+  std::vector<ReportRow>* rows = nullptr;  // when set, report rows are kept here, not printed
 };
 
 enum class Stream : std::uint8_t { out, err, messages };

@@ -73,7 +73,7 @@ void printReport(Console& console, const Conversion& c, const Built& built,
       row.trimmedStart = built.prepared.trimmedStart();
       row.trimmedEnd = built.prepared.trimmedEnd();
     }
-    printRow(console, c.options.report, row, trimmed);
+    printRow(console, c.options.report, row, {trimmed});
   } else if (decode) {
     const double seconds =
         stream.sampleRate == 0 ? 0.0 : static_cast<double>(stream.sampleCount) / stream.sampleRate;
@@ -341,7 +341,7 @@ int convertFile(Console& console, const Conversion& c) {
     row.output = c.outputName;
     if (c.command.action == Action::encode) row.format = factsOf(c.command.format).name;
     row.status = console.status;
-    printRow(console, c.options.report, row, c.options.preparation.trim);
+    printRow(console, c.options.report, row, {c.options.preparation.trim});
   }
   return code;
 }

@@ -45,6 +45,7 @@ bool apply(const OptionSpec& spec, const std::string& value, bool hasValue, Opti
       return true;
     case OptionId::search:
       options.searchLevel = kDefaultSearchLevel;
+      options.searchGiven = true;
       if (!hasValue) return true;
       if (value.size() != 1 || value[0] < '0' || value[0] > '0' + kMaxSearchLevel) return false;
       options.searchLevel = value[0] - '0';
@@ -100,6 +101,29 @@ bool apply(const OptionSpec& spec, const std::string& value, bool hasValue, Opti
       options.align = digits ? static_cast<std::uint32_t>(std::stoul(value)) : 0;
       return options.align != 0 && options.align <= 65536 &&
              (options.align & (options.align - 1)) == 0;
+    }
+    case OptionId::budget: {
+      const std::size_t digits = value.find_first_not_of("0123456789");
+      const std::string suffix = digits == std::string::npos ? "" : value.substr(digits);
+      if (digits == 0 || value.size() > 12 || (suffix != "" && suffix != "K" && suffix != "M")) {
+        return false;
+      }
+      const std::uint64_t unit = suffix == "K" ? 1024 : suffix == "M" ? 1048576 : 1;
+      options.budget = std::stoull(value.substr(0, digits)) * unit;
+      return options.budget != 0;
+    }
+    case OptionId::snr:
+      return decimal(value, -200, 200, options.snrDb);
+    case OptionId::formats: {
+      options.formats.clear();
+      for (std::size_t at = 0; at <= value.size();) {
+        const std::size_t comma = std::min(value.find(',', at), value.size());
+        std::string name = value.substr(at, comma - at);
+        if (!name.empty() && name[0] != '-') name.insert(name.begin(), '-');
+        options.formats.push_back(name);
+        at = comma + 1;
+      }
+      return !options.formats.empty();
     }
     case OptionId::help:
       options.help = true;

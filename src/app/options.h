@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -31,6 +32,9 @@ enum class OptionId : std::uint8_t {
   cArray,
   symbol,
   align,
+  budget,
+  snr,
+  formats,
   help,
   version,
 };
@@ -45,7 +49,7 @@ struct OptionSpec {
   const char* help;  // one line
 };
 
-inline constexpr std::array<OptionSpec, 18> kOptions = {{
+inline constexpr std::array<OptionSpec, 21> kOptions = {{
     {OptionId::report, "--report", OptionValue::optional, "[=csv|json]",
      "size, rate, SNR; csv or json: a row an input"},
     {OptionId::quiet, "--quiet", OptionValue::none, "", "print nothing unless something fails"},
@@ -76,6 +80,12 @@ inline constexpr std::array<OptionSpec, 18> kOptions = {{
      "prefix of the C names (the image's name)"},
     {OptionId::align, "--align", OptionValue::required, "=N",
      "each stream at a multiple of N, 1-65536 (4)"},
+    {OptionId::budget, "--budget", OptionValue::required, "=SIZE",
+     "-A: the best worst prompt in SIZE bytes (K, M)"},
+    {OptionId::snr, "--snr", OptionValue::required, "=DB",
+     "-A: each prompt's smallest format reaching DB"},
+    {OptionId::formats, "--formats", OptionValue::required, "=LIST",
+     "-A: the switches to choose from (E4,E3,E2,E1)"},
     {OptionId::help, "--help", OptionValue::none, "", "print this text"},
     {OptionId::version, "--version", OptionValue::none, "", "print the version"},
 }};
@@ -93,15 +103,19 @@ struct Options {
   bool help = false;
   bool version = false;
   int searchLevel = 0;             // 0: the greedy encoder
+  bool searchGiven = false;        // --search was given
   std::vector<std::string> lists;  // --files-from, in order
   std::string pack;                // the image, when packing
   std::string header;              // with pack: the C header
   std::string cArray;              // with pack: the C source
   std::string symbol;              // with pack: the C names' prefix
   std::uint32_t align = 4;         // with pack: of each stream
-  std::string badValue;            // the first option whose value is not understood, if any
-  std::string unknown;             // the first option not understood, if any
-  std::vector<std::string> args;   // everything else, in order
+  std::uint64_t budget = 0;        // -A: bytes for every output together; 0: none
+  double snrDb = std::nan("");     // -A: the quality each prompt should reach; NaN: none
+  std::vector<std::string> formats = {"-E4", "-E3", "-E2", "-E1"};  // -A: the switches
+  std::string badValue;           // the first option whose value is not understood, if any
+  std::string unknown;            // the first option not understood, if any
+  std::vector<std::string> args;  // everything else, in order
 
   // A report in rows, for every input: messages then go to stderr.
   [[nodiscard]] bool reportRows() const {

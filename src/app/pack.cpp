@@ -44,7 +44,7 @@ bool readWhole(const fs::path& path, std::vector<std::uint8_t>& bytes) {
 }
 
 // A folder of its own under the folder for temporary files.
-bool makeScratchFolder(fs::path& folder) {
+bool makeScratch(fs::path& folder) {
   std::error_code failed;
   const fs::path under = fs::temp_directory_path(failed);
   if (failed) return false;
@@ -56,27 +56,19 @@ bool makeScratchFolder(fs::path& folder) {
   return false;
 }
 
-struct Prompt {
-  std::string input;
-  std::string identifier;
-  std::vector<std::uint8_t> stream;
-  Format format = Format::pcm16;
-};
-
 // The streams of an encode: a batch into --out-dir, or into a scratch folder
 // removed afterwards.
 int encodeAll(Console& console, const Command& command, const Options& options,
-              std::vector<Prompt>& prompts) {
+              std::vector<PackPrompt>& prompts) {
   Options batch = options;
   fs::path scratch;
   if (batch.outDir.empty()) {
-    if (!makeScratchFolder(scratch))
-      return reportFailure(console, Failure::cannotCreate, options.pack);
+    if (!makeScratch(scratch)) return reportFailure(console, Failure::cannotCreate, options.pack);
     const std::u8string text = scratch.u8string();
     batch.outDir.assign(text.begin(), text.end());
   }
   std::vector<std::string> inputs;
-  for (const Prompt& p : prompts)
+  for (const PackPrompt& p : prompts)
     inputs.push_back(p.input);
   int code = 0;
   if (scratch.empty()) {
@@ -101,7 +93,7 @@ int encodeAll(Console& console, const Command& command, const Options& options,
     say(console, Stream::out, "%s", out.c_str());
     say(console, Stream::err, "%s", err.c_str());
   }
-  for (Prompt& p : prompts) {
+  for (PackPrompt& p : prompts) {
     if (code != 0) break;
     if (!readWhole(pathOf(batchOutputName(command, batch.outDir, p.input, options.base)),
                    p.stream)) {
@@ -115,9 +107,9 @@ int encodeAll(Console& console, const Command& command, const Options& options,
 }
 
 // The streams of -P: each device file read whole and checked as -D checks it.
-int readAll(Console& console, std::vector<Prompt>& prompts) {
+int readAll(Console& console, std::vector<PackPrompt>& prompts) {
   int code = 0;
-  for (Prompt& p : prompts) {
+  for (PackPrompt& p : prompts) {
     if (!readWhole(pathOf(p.input), p.stream)) {
       code = std::max(code, reportFailure(console, Failure::cannotOpen, p.input));
       continue;
@@ -168,20 +160,21 @@ int writeTogether(Console& console, std::vector<PackOutput>& outputs) {
   return 0;
 }
 
-void printPackReport(Console& console, const Options& options, const std::vector<Prompt>& prompts,
-                     std::span<const std::uint8_t> image, std::uint32_t crc) {
+void printPackReport(Console& console, const Options& options,
+                     const std::vector<PackPrompt>& prompts, std::span<const std::uint8_t> image,
+                     std::uint32_t crc) {
   if (options.reportRows()) {
     ReportRow row;
     row.output = options.pack;
     row.format = "image";
     row.samples = prompts.size();
     row.bytes = image.size();
-    printRow(console, options.report, row, options.preparation.trim);
+    printRow(console, options.report, row, {options.preparation.trim});
     return;
   }
   std::map<std::string, std::uint64_t> byFormat;
-  const Prompt* largest = &prompts[0];
-  for (const Prompt& p : prompts) {
+  const PackPrompt* largest = &prompts[0];
+  for (const PackPrompt& p : prompts) {
     byFormat[factsOf(p.format).name] += p.stream.size();
     if (p.stream.size() > largest->stream.size()) largest = &p;
   }
@@ -253,28 +246,49 @@ std::string packSourceText(const std::string& symbol, const std::string& headerN
   return text + "\n};\n";
 }
 
-int runPack(Console& console, const Command& command, const Options& options,
-            std::span<const std::string> inputs) {
-  if (inputs.empty()) return reportFailure(console, Failure::noInput, "");
-  // Names first: a clash refuses the pack before anything is written.
-  std::vector<Prompt> prompts;
+std::string makeScratchFolder() {
+  fs::path folder;
+  if (!makeScratch(folder)) return {};
+  const std::u8string text = folder.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+bool readWholeFile(const std::string& name, std::vector<std::uint8_t>& bytes) {
+  return readWhole(pathOf(name), bytes);
+}
+
+int namePrompts(Console& console, std::span<const std::string> inputs, const std::string& base,
+                std::vector<PackPrompt>& prompts) {
   std::map<std::string, std::size_t> taken;
-  std::vector<std::string> identifiers;
   for (const std::string& input : inputs) {
     if (input == "-") return reportFailure(console, Failure::unnamedOutput, input);
-    const std::string id = promptIdentifier(input, options.base);
+    const std::string id = promptIdentifier(input, base);
     if (!taken.emplace(id, prompts.size()).second) {
       return reportFailure(console, Failure::sameName, id);
     }
     prompts.push_back({input, id, {}, Format::pcm16});
-    identifiers.push_back(id);
   }
+  return 0;
+}
+
+int runPack(Console& console, const Command& command, const Options& options,
+            std::span<const std::string> inputs) {
+  if (inputs.empty()) return reportFailure(console, Failure::noInput, "");
+  // Names first: a clash refuses the pack before anything is written.
+  std::vector<PackPrompt> prompts;
+  if (const int code = namePrompts(console, inputs, options.base, prompts); code != 0) return code;
   const int code = command.action == Action::pack ? readAll(console, prompts)
                                                   : encodeAll(console, command, options, prompts);
   if (code != 0) return code;
+  return writePack(console, options, prompts);
+}
 
+int writePack(Console& console, const Options& options, const std::vector<PackPrompt>& prompts) {
+  std::vector<std::string> identifiers;
+  for (const PackPrompt& p : prompts)
+    identifiers.push_back(p.identifier);
   std::vector<std::span<const std::uint8_t>> streams;
-  for (const Prompt& p : prompts)
+  for (const PackPrompt& p : prompts)
     streams.emplace_back(p.stream);
   const std::vector<std::uint8_t> image = buildImage(streams, options.align);
   if (image.empty()) return reportFailure(console, Failure::tooLong, options.pack);

@@ -7,6 +7,7 @@
 
 #include <span>
 #include <string>
+#include <vector>
 
 #include "app/commands.h"
 #include "app/console.h"
@@ -30,6 +31,29 @@ namespace korvane {
                                          std::span<const std::string> identifiers);
 [[nodiscard]] std::string packSourceText(const std::string& symbol, const std::string& headerName,
                                          std::span<const std::uint8_t> image);
+
+struct PackPrompt {
+  std::string input;
+  std::string identifier;  // its name in the header
+  std::vector<std::uint8_t> stream;
+  Format format = Format::pcm16;
+};
+
+// The prompts of the inputs, named; a clash of names is refused (the exit
+// code, else 0).
+[[nodiscard]] int namePrompts(Console& console, std::span<const std::string> inputs,
+                              const std::string& base, std::vector<PackPrompt>& prompts);
+
+// Writes the image of the prompts' streams and, where asked, its C files;
+// returns the exit code.
+[[nodiscard]] int writePack(Console& console, const Options& options,
+                            const std::vector<PackPrompt>& prompts);
+
+// A new folder under the folder for temporary files; empty where none can be made.
+[[nodiscard]] std::string makeScratchFolder();
+
+// The bytes of a file; false where it cannot be read.
+[[nodiscard]] bool readWholeFile(const std::string& name, std::vector<std::uint8_t>& bytes);
 
 // Packs the inputs into options.pack; returns the exit code.
 [[nodiscard]] int runPack(Console& console, const Command& command, const Options& options,

@@ -3,15 +3,20 @@
 #include <array>
 #include <cstdio>
 #include <string_view>
+#include <vector>
 
 namespace korvane {
 namespace {
 
-constexpr std::array<const char*, 13> kKeys = {
-    "input",  "output",          "format",     "samples",    "sample_rate",
-    "bytes",  "bits_per_sample", "snr_db",     "noise_dbfs", "seg_snr_db",
-    "status", "trimmed_start",   "trimmed_end"};
-constexpr std::size_t kPlainKeys = 11;  // without the trim's two
+constexpr std::array<const char*, 14> kKeys = {
+    "input",  "output",          "format",      "samples",    "sample_rate",
+    "bytes",  "bits_per_sample", "snr_db",      "noise_dbfs", "seg_snr_db",
+    "status", "trimmed_start",   "trimmed_end", "chosen"};
+
+// Whether column i is written: the plain eleven always, the others where asked.
+bool shown(std::size_t i, RowColumns columns) {
+  return i < 11 || (i < 13 ? columns.trimmed : columns.chosen);
+}
 
 // A JSON string: quotes, backslashes and control characters escaped.
 std::string jsonString(std::string_view text) {
@@ -63,15 +68,20 @@ std::string csvField(const std::string& text) {
   return quoted + '"';
 }
 
-void printRowsHeader(Console& console, ReportForm form, bool trimmed) {
+void printRowsHeader(Console& console, ReportForm form, RowColumns columns) {
   if (form != ReportForm::csv) return;
   std::string line;
-  for (std::size_t i = 0; i < (trimmed ? kKeys.size() : kPlainKeys); ++i)
-    line += std::string(line.empty() ? "" : ",") + kKeys[i];
+  for (std::size_t i = 0; i < kKeys.size(); ++i) {
+    if (shown(i, columns)) line += std::string(line.empty() ? "" : ",") + kKeys[i];
+  }
   say(console, Stream::out, "%s\n", line.c_str());
 }
 
-void printRow(Console& console, ReportForm form, const ReportRow& row, bool trimmed) {
+void printRow(Console& console, ReportForm form, const ReportRow& row, RowColumns columns) {
+  if (console.rows != nullptr) {
+    console.rows->push_back(row);
+    return;
+  }
   const bool json = form == ReportForm::json;
   const auto text = [&](const std::string& value) {
     return json ? jsonString(value) : csvField(value);
@@ -89,9 +99,11 @@ void printRow(Console& console, ReportForm form, const ReportRow& row, bool trim
       figure(row.segmentalSnrDb, form),
       text(row.status),
       count(row.trimmedStart, form),
-      count(row.trimmedEnd, form)};
+      count(row.trimmedEnd, form),
+      text(row.chosen)};
   std::string line = json ? "{" : "";
-  for (std::size_t i = 0; i < (trimmed ? values.size() : kPlainKeys); ++i) {
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (!shown(i, columns)) continue;
     if (i > 0) line += ',';
     if (json) line += jsonString(kKeys[i]) + ':';
     line += values[i];

@@ -22,14 +22,21 @@ struct ReportRow {
   double segmentalSnrDb = std::nan("");
   std::string status = "ok";  // or the failure's message without its file name
   std::optional<std::uint64_t> trimmedStart, trimmedEnd;  // samples dropped, with --trim
+  std::string chosen;                                     // -A: the switch the prompt got
+};
+
+// The columns beyond the plain ones.
+struct RowColumns {
+  bool trimmed = false;  // trimmed_start, trimmed_end
+  bool chosen = false;   // chosen
 };
 
 // The first line of a CSV report, the names of its columns; nothing for JSON.
-// With trimmed, two more columns: trimmed_start and trimmed_end.
-void printRowsHeader(Console& console, ReportForm form, bool trimmed = false);
+// The trim's two columns and -A's one follow the plain ones where asked.
+void printRowsHeader(Console& console, ReportForm form, RowColumns columns = {});
 
 // A CSV row, or a JSON object on one line.
-void printRow(Console& console, ReportForm form, const ReportRow& row, bool trimmed = false);
+void printRow(Console& console, ReportForm form, const ReportRow& row, RowColumns columns = {});
 
 // A field of a CSV row, quoted as RFC 4180 asks when it holds a comma, a
 // quote or a line break.

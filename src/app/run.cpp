@@ -1,10 +1,12 @@
 #include "app/run.h"
 
 #include <algorithm>
+#include <cmath>
 #include <thread>
 #include <vector>
 
 #include "app/batch.h"
+#include "app/choose.h"
 #include "app/commands.h"
 #include "app/conversion.h"
 #include "app/messages.h"
@@ -78,7 +80,11 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
     return reportFailure(console, Failure::badOptionValue, options.badValue);
   }
   const bool packing = !options.pack.empty();
-  const bool batch = !options.outDir.empty() || packing;
+  // -A with a goal takes every argument after it as an input, as a batch does.
+  const Command* first = options.args.empty() ? nullptr : findCommand(options.args[0]);
+  const bool choosing = (options.budget != 0 || !std::isnan(options.snrDb)) && first != nullptr &&
+                        first->action == Action::choose;
+  const bool batch = !options.outDir.empty() || packing || choosing;
   // Rows keep stdout to themselves; messages then go to stderr.
   console.messagesToErr = options.reportRows();
   if (options.quiet) console.showProgress = false;
@@ -97,7 +103,8 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
   }
   const Command* command = findCommand(args[0]);
   // -P packs files already made, and only with --pack; a decode packs nothing.
-  if (command == nullptr || (command->action == Action::pack && !packing)) {
+  if (command == nullptr || (command->action == Action::pack && !packing) ||
+      (command->action == Action::choose && !choosing)) {
     return reportFailure(console, Failure::unknownCommand, args[0]);
   }
   if (packing && command->action == Action::decode) {
@@ -118,14 +125,19 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
     if (!readList(list, inputs)) return reportFailure(console, Failure::cannotOpen, list);
   }
 
+  if (command->action == Action::choose) {
+    if (inputs.empty()) return reportFailure(console, Failure::noInput, "");
+    printRowsHeader(console, options.report, {options.preparation.trim, true});
+    return runChoose(console, options, inputs);
+  }
   if (packing) {
     if (inputs.empty()) return reportFailure(console, Failure::noInput, "");
-    printRowsHeader(console, options.report, options.preparation.trim);
+    printRowsHeader(console, options.report, {options.preparation.trim});
     return runPack(console, *command, options, inputs);
   }
   if (batch) {
     if (inputs.empty()) return reportFailure(console, Failure::noInput, "");
-    printRowsHeader(console, options.report, options.preparation.trim);
+    printRowsHeader(console, options.report, {options.preparation.trim});
     return runBatch(console, *command, options, inputs);  // stdout watched as it goes
   }
   if (inputs.size() != 1) {
@@ -147,7 +159,7 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
         "korvane: ignored:%s (one input, one output; --out-dir=DIR converts many)\n",
         ignored.c_str());
   }
-  printRowsHeader(console, options.report, options.preparation.trim);
+  printRowsHeader(console, options.report, {options.preparation.trim});
   const int code = convertFile(console, {*command, options, input, outputName, named});
   // A report that could not be written is a failure, as an output would be.
   if (options.report != ReportForm::none && outputName != "-" && !outReached(console)) {
