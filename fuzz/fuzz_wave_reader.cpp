@@ -52,7 +52,9 @@ int readExactly(std::span<const std::uint8_t> file) {
 int readTolerantly(std::span<const std::uint8_t> file) {
   korvane::AnyWave wave;
   if (korvane::readAnyWave(korvane::memorySource(file), wave) != korvane::WaveError::none) return 0;
-  const std::uint64_t bytes = wave.frames * korvane::frameBytes(wave);
+  // The frames' bytes as stored (an ADPCM block holds more frames than bytes).
+  const std::uint64_t bytes =
+      wave.blocks() ? wave.dataBytes : wave.frames * korvane::frameBytes(wave);
   if (wave.frames == 0 || wave.dataStart > file.size() || bytes > file.size() - wave.dataStart) {
     std::abort();
   }

@@ -42,6 +42,15 @@ def chunk(tag, contents):
 PCM_GUID = bytes.fromhex("0100000000001000800000aa00389b71")
 
 
+def adpcm(tag, channels, block_align, extra, data):
+    fmt = struct.pack("<HHIIHHH", tag, channels, 8000, 4000 * channels, block_align, 4, len(extra)) + extra
+    body = b"WAVE" + chunk(b"fmt ", fmt) + chunk(b"data", data)
+    return b"RIFF" + struct.pack("<I", len(body)) + body
+
+
+MS_PAIRS = [(256, 0), (512, -256), (0, 0), (192, 64), (240, 0), (460, -208), (392, -232)]
+
+
 def reader_seeds():
     s = speech(64)
     seeds = {
@@ -73,6 +82,16 @@ def reader_seeds():
                                  fmt_extra=struct.pack("<HHI", 22, 32, 4) + bytes([3]) + PCM_GUID[1:]),
         "junk_first": b"RIFF" + wave(pcm16(s))[4:12] + chunk(b"JUNK", b"abc") + b"\0" + wave(pcm16(s))[12:],
         "fmt_after_data": b"RIFF\0\0\0\0WAVE" + chunk(b"data", pcm16(s)) + chunk(b"fmt ", wave(b"")[20:36]),
+        "mulaw": wave(bytes((x >> 8) & 0xFF for x in s), bits=8, tag=7),
+        "alaw_stereo": wave(bytes((x >> 8) & 0xFF for x in s), bits=8, tag=6, channels=2),
+        "ima": adpcm(0x11, 1, 36, struct.pack("<H", 65), bytes([10, 0, 20, 0]) + bytes(range(32)) * 3),
+        "ima_stereo_cut": adpcm(0x11, 2, 72, struct.pack("<H", 65), bytes(range(72)) + bytes(range(17))),
+        "ms_adpcm": adpcm(2, 1, 39, struct.pack("<HH", 66, 7) + b"".join(struct.pack("<hh", a, b) for a, b in MS_PAIRS),
+                          bytes([1, 16, 0, 100, 0, 50, 0]) + bytes(range(200, 232)) * 2),
+        "ms_adpcm_stereo": adpcm(2, 2, 46, struct.pack("<HH", 34, 7) + b"".join(struct.pack("<hh", a, b) for a, b in MS_PAIRS),
+                                 bytes([0, 6, 16, 0, 20, 0, 1, 0, 2, 0, 3, 0, 4, 0]) + bytes(range(32)) * 3),
+        "rf64": b"RF64\xff\xff\xff\xffWAVE" + chunk(b"ds64", struct.pack("<QQQI", 0, 1 << 40, 0, 0))
+                + wave(pcm16(s))[12:36] + b"data\xff\xff\xff\xff" + pcm16(s),
     }
     return seeds
 

@@ -177,6 +177,65 @@ Bytes le16s(std::initializer_list<int> values) {
   return out;
 }
 
+// An ADPCM file (tag 0x11 or 2) of blocks of blockAlign bytes, 8000 Hz, the
+// fmt chunk's extra bytes after cbSize as given.
+Bytes adpcmWave(std::uint16_t tag, std::uint16_t channels, std::uint16_t blockAlign,
+                const Bytes& extra, const Bytes& data) {
+  Bytes fmt;
+  putLe16(fmt, tag);
+  putLe16(fmt, channels);
+  putLe32(fmt, 8000);
+  putLe32(fmt, 4000u * channels);
+  putLe16(fmt, blockAlign);
+  putLe16(fmt, 4);
+  putLe16(fmt, static_cast<std::uint16_t>(extra.size()));
+  fmt.insert(fmt.end(), extra.begin(), extra.end());
+  Bytes body;
+  putTag(body, "WAVE");
+  putTag(body, "fmt ");
+  putLe32(body, static_cast<std::uint32_t>(fmt.size()));
+  body.insert(body.end(), fmt.begin(), fmt.end());
+  putTag(body, "data");
+  putLe32(body, static_cast<std::uint32_t>(data.size()));
+  body.insert(body.end(), data.begin(), data.end());
+  Bytes file;
+  putTag(file, "RIFF");
+  putLe32(file, static_cast<std::uint32_t>(body.size()));
+  file.insert(file.end(), body.begin(), body.end());
+  return file;
+}
+
+// Microsoft ADPCM's fmt extra: samples a block, then the seven standard pairs.
+Bytes msExtra(std::uint16_t samplesPerBlock) {
+  Bytes extra = le16s({samplesPerBlock, 7});
+  for (const auto& [a, b] :
+       {std::pair{256, 0}, {512, -256}, {0, 0}, {192, 64}, {240, 0}, {460, -208}, {392, -232}}) {
+    const Bytes pair = le16s({a, b});
+    extra.insert(extra.end(), pair.begin(), pair.end());
+  }
+  return extra;
+}
+
+// A 16-bit mono file at 8000 Hz as RF64: sizes 0xFFFFFFFF, a ds64 chunk
+// whose data size (2^40) is far past the file.
+Bytes rf64Wave(const Bytes& samples) {
+  Bytes file = test::makeWave16({}, 8000);
+  std::copy_n("RF64", 4, file.begin());
+  file.resize(file.size() - 8);  // the data chunk's head, written again below
+  Bytes ds64;
+  putTag(ds64, "ds64");
+  putLe32(ds64, 28);
+  for (const std::uint32_t v : {0u, 0u, 0u, 256u, 0u, 0u, 0u})
+    putLe32(ds64, v);
+  file.insert(file.begin() + 12, ds64.begin(), ds64.end());
+  putTag(file, "data");
+  putLe32(file, 0xFFFFFFFF);
+  file.insert(file.end(), samples.begin(), samples.end());
+  for (std::size_t i = 4; i < 8; ++i)
+    file[i] = 0xFF;
+  return file;
+}
+
 // The samples of a PCM16 device file after its header and seed: offset form.
 std::vector<int> pcm16Samples(const Bytes& stream) {
   std::vector<int> samples;
@@ -207,6 +266,20 @@ TEST(TolerantReader, EveryLayoutReadsToTheMixedSamples) {
       {"24-bit", anyWave(1, 1, 24, {0x56, 0x34, 0x12, 0x80, 0x00, 0x80}), {4660, -32768}},
       {"6 channels", anyWave(1, 6, 16, le16s({6, 6, 6, 6, 6, 0})), {5}},
       {"extensible float", anyWave(3, 2, 32, floats({0.5f, 0.0f}), {}, true), {8192}},
+      {"mu-law", anyWave(7, 1, 8, {0xFF, 0x00, 0x80, 0x7F}), {0, -32124, 32124, 0}},
+      {"A-law", anyWave(6, 1, 8, {0xD5, 0x55, 0xAA, 0x2A}), {8, -8, 32256, -32256}},
+      // Step 7 from 100: code 7 adds 0+1+3+7, the index rises by 8; then
+      // codes 0, 0 and 8 add or take an eighth of their steps (16, 14, 13)...
+      // A block cut short after its header holds its first sample alone.
+      {"IMA ADPCM, a block and one cut short",
+       adpcmWave(0x11, 1, 8, le16s({9}), {100, 0, 0, 0, 0x07, 0x80, 0x00, 0x00, 16, 0, 3, 0, 0xAB}),
+       {100, 111, 113, 114, 113, 114, 115, 116, 117, 16}},
+      // Sample 2 (50), sample 1 (100), then with the pair (256, 0) and delta
+      // 16: 100 + 1 x 16, 116 - 1 x 16.
+      {"Microsoft ADPCM",
+       adpcmWave(2, 1, 8, msExtra(4), {0, 16, 0, 100, 0, 50, 0, 0x1F}),
+       {50, 100, 116, 100}},
+      {"RF64 with a ds64 past the file", rf64Wave(le16s({5, -5})), {5, -5}},
       {"JUNK and LIST before fmt",
        anyWave(1, 1, 16, le16s({7, -7}),
                [&] {
@@ -246,6 +319,32 @@ TEST(TolerantReader, RefusalsNameTheOptionThatReadsTheFile) {
        "korvane: in.wav: chunks in another order; --rate=8000 reads them and converts the file\n"},
       {test::makeWave16({1, 2}, 192000), "in.wav : sample rate not supported!\n",
        "korvane: in.wav: 192000 Hz; --rate=8000 resamples it and converts the file\n"},
+      {anyWave(7, 1, 8, {0xFF}), "in.wav : is not PCM format!\n",
+       "korvane: in.wav: mu-law (G.711) samples; --rate=8000 reads them and converts the file\n"},
+      {anyWave(6, 1, 8, {0xFF}), "in.wav : is not PCM format!\n",
+       "korvane: in.wav: A-law (G.711) samples; --rate=8000 reads them and converts the file\n"},
+      {adpcmWave(0x11, 1, 8, le16s({9}), Bytes(8, 0)), "in.wav : is not PCM format!\n",
+       "korvane: in.wav: IMA ADPCM samples; --rate=8000 reads them and converts the file\n"},
+      {adpcmWave(2, 1, 8, msExtra(4), Bytes(8, 0)), "in.wav : is not PCM format!\n",
+       "korvane: in.wav: Microsoft ADPCM samples; --rate=8000 reads them and converts the file\n"},
+      {rf64Wave(le16s({1})), "in.wav : is not RIFF format!\n",
+       "korvane: in.wav: an RF64 file; --rate=8000 reads it and converts the file\n"},
+      {[&] {  // fmt first, then an odd-sized chunk with its pad byte
+         Bytes b = anyWave(1, 1, 16, le16s({1}));
+         b.insert(b.begin() + 36, junk.begin(), junk.end());
+         b[36 + 4] = 1;  // one byte, then its pad
+         b[4] = static_cast<std::uint8_t>(b.size() - 8);
+         return b;
+       }(),
+       "in.wav : has no data chunk!\n",
+       "korvane: in.wav: an odd-sized chunk before the data; --rate=8000 reads it and converts the "
+       "file\n"},
+      {anyWave(0x55, 1, 16, le16s({1})), "in.wav : is not PCM format!\n",
+       "korvane: in.wav: MPEG audio in a .wav name; convert it to PCM first, e.g. with sox or "
+       "ffmpeg\n"},
+      {anyWave(0x31, 1, 16, le16s({1})), "in.wav : is not PCM format!\n",
+       "korvane: in.wav: format tag 0x0031, which nothing here reads; convert it to PCM first, "
+       "e.g. with sox or ffmpeg\n"},
       {{'R', 'I', 'F', 'F'}, "in.wav : is not WAVE format!\n", ""},
   };
   TempDir dir;
@@ -257,6 +356,39 @@ TEST(TolerantReader, RefusalsNameTheOptionThatReadsTheFile) {
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(test::folderNames(dir.path), std::vector<std::string>{"in.wav"});
+  }
+}
+
+// Files sox writes in each coding, one and two channels, read as sox itself
+// decodes them, sample for sample; and cut short at an odd byte, what is
+// there reads as the start of the whole.
+TEST(TolerantReader, CodingsDecodeAsSoxDoes) {
+  if (std::system("sox --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no sox here";
+  TempDir dir;
+  writeFile(dir / "mono.wav", test::makeWave16(test::speechLikeSamples(20000, 30), 8000));
+  const std::string in = "cd '" + dir.path.string() + "' && ";
+  ASSERT_EQ(std::system((in + "sox mono.wav -c 2 stereo.wav").c_str()), 0);
+  const auto samples = [&](const std::string& name) {
+    EXPECT_EQ(runProgram({"-E16", "--rate=8000", name, "out.pcm"}, {dir.path}).exitCode, 0) << name;
+    return pcm16Samples(readFile(dir / "out.pcm"));
+  };
+  for (const char* coding : {"u-law", "a-law", "ima-adpcm", "ms-adpcm"}) {
+    for (const char* source : {"mono.wav", "stereo.wav"}) {
+      SCOPED_TRACE(std::string(coding) + " " + source);
+      const std::string make = in + "sox " + source + " -e " + coding +
+                               " coded.wav && sox coded.wav " +
+                               "-e signed-integer -b 16 decoded.wav";
+      ASSERT_EQ(std::system(make.c_str()), 0);
+      const std::vector<int> whole = samples("coded.wav");
+      EXPECT_EQ(whole, samples("decoded.wav"));
+      Bytes cut = readFile(dir / "coded.wav");
+      cut.resize(cut.size() - 333);
+      writeFile(dir / "cut.wav", cut);
+      const std::vector<int> part = samples("cut.wav");
+      ASSERT_LE(part.size(), whole.size());
+      EXPECT_GT(part.size(), whole.size() - 700);
+      EXPECT_TRUE(std::equal(part.begin(), part.end(), whole.begin()));
+    }
   }
 }
 

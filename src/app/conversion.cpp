@@ -96,21 +96,55 @@ void printReport(Console& console, const Conversion& c, const Built& built,
 // The line that names the option reading a file the exact reader refused.
 void printTolerableHint(Console& console, const std::string& name, const Tolerable& t) {
   using Cause = Tolerable::Cause;
+  // --rate at the input's own rate reads it as it is.
+  const std::uint32_t rate = t.rate >= 1000 && t.rate <= 131070 ? t.rate : 8000;
+  const char* coding = t.tag == 7   ? "mu-law (G.711) samples"
+                       : t.tag == 6 ? "A-law (G.711) samples"
+                       : t.tag == 2 ? "Microsoft ADPCM samples"
+                                    : "IMA ADPCM samples";
   switch (t.cause) {
     case Cause::channels:
       say(console, Stream::err,
-          "korvane: %s: %u channels; --rate=8000 mixes them to mono and converts the file\n",
-          name.c_str(), t.count);
+          "korvane: %s: %u channels; --rate=%u mixes them to mono and converts the file\n",
+          name.c_str(), t.count, rate);
       break;
     case Cause::floats:
       say(console, Stream::err,
-          "korvane: %s: %u-bit float samples; --rate=8000 reads them and converts the file\n",
-          name.c_str(), t.count);
+          "korvane: %s: %u-bit float samples; --rate=%u reads them and converts the file\n",
+          name.c_str(), t.count, rate);
+      break;
+    case Cause::coding:
+      say(console, Stream::err, "korvane: %s: %s; --rate=%u reads them and converts the file\n",
+          name.c_str(), coding, rate);
+      break;
+    case Cause::rf64:
+      say(console, Stream::err,
+          "korvane: %s: an RF64 file; --rate=%u reads it and converts the file\n", name.c_str(),
+          rate);
       break;
     case Cause::chunkOrder:
       say(console, Stream::err,
-          "korvane: %s: chunks in another order; --rate=8000 reads them and converts the file\n",
-          name.c_str());
+          "korvane: %s: chunks in another order; --rate=%u reads them and converts the file\n",
+          name.c_str(), rate);
+      break;
+    case Cause::oddChunk:
+      say(console, Stream::err,
+          "korvane: %s: an odd-sized chunk before the data; --rate=%u reads it and converts the "
+          "file\n",
+          name.c_str(), rate);
+      break;
+    case Cause::foreign:
+      if (t.tag == 0x50 || t.tag == 0x55) {
+        say(console, Stream::err,
+            "korvane: %s: MPEG audio in a .wav name; convert it to PCM first, e.g. with sox or "
+            "ffmpeg\n",
+            name.c_str());
+      } else {
+        say(console, Stream::err,
+            "korvane: %s: format tag 0x%04X, which nothing here reads; convert it to PCM first, "
+            "e.g. with sox or ffmpeg\n",
+            name.c_str(), t.tag);
+      }
       break;
     case Cause::unreadable:
       break;
@@ -240,7 +274,12 @@ int build(Console& console, const Conversion& c, const ByteSource& file, Built& 
   ByteSource source = file;
   if (c.options.prepare) {
     const WaveError error = built.prepared.open(file, c.options.preparation);
-    if (error != WaveError::none) return reportFailure(console, failureOf(error), c.inputName);
+    if (error != WaveError::none) {
+      const int code = reportFailure(console, failureOf(error), c.inputName);
+      const Tolerable cause = tolerableCause(file);
+      if (cause.cause == Tolerable::Cause::foreign) printTolerableHint(console, c.inputName, cause);
+      return code;
+    }
     if (built.prepared.tooLong()) return reportFailure(console, Failure::tooLong, c.inputName);
     source = built.prepared.source();
   }

@@ -1,7 +1,9 @@
 #include "convert/prepare.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <system_error>
 #include <thread>
 
@@ -223,11 +225,41 @@ float PreparedInput::peak() const {
 
 Tolerable tolerableCause(const ByteSource& file) {
   using Cause = Tolerable::Cause;
+  // The format tag and the rate, wherever the fmt chunk lies.
+  std::uint16_t tag = 0;
+  std::uint32_t rate = 0;
+  bool fmtFirst = false;
+  bool odd = false;
+  std::array<std::uint8_t, 12> head{};
+  (void)readBytes(file, 0, head);
+  for (std::uint64_t at = 12; at + 8 <= file.size;) {
+    std::array<std::uint8_t, 24> chunk{};
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(24, file.size - at));
+    if (!readBytes(file, at, std::span(chunk).first(n))) break;
+    const std::uint64_t size = loadLe32(&chunk[4]);
+    if (std::memcmp(chunk.data(), "fmt ", 4) == 0 && n >= 16) {
+      fmtFirst = at == 12;
+      tag = static_cast<std::uint16_t>(loadLe16(&chunk[8]));
+      rate = loadLe32(&chunk[12]);
+    }
+    if (std::memcmp(chunk.data(), "data", 4) == 0) break;
+    odd = odd || (size & 1) != 0;
+    at += 8 + size + (size & 1);
+  }
   AnyWave wave;
-  if (readAnyWave(file, wave) != WaveError::none) return {Cause::unreadable};
-  if (wave.channels != 1) return {Cause::channels, wave.channels};
-  if (wave.isFloat) return {Cause::floats, wave.bitsPerSample};
-  return {Cause::chunkOrder};
+  if (readAnyWave(file, wave) != WaveError::none) {
+    const bool wav = std::memcmp(head.data() + 8, "WAVE", 4) == 0;
+    return {wav && tag != 0 && tag != 1 && tag != 3 && tag != 0xFFFE ? Cause::foreign
+                                                                     : Cause::unreadable,
+            0, tag, rate};
+  }
+  if (std::memcmp(head.data(), "RIFF", 4) != 0) return {Cause::rf64, 0, tag, wave.sampleRate};
+  if (wave.coding != WaveCoding::pcm && !wave.isFloat) {
+    return {Cause::coding, 0, tag, wave.sampleRate};
+  }
+  if (wave.channels != 1) return {Cause::channels, wave.channels, tag, wave.sampleRate};
+  if (wave.isFloat) return {Cause::floats, wave.bitsPerSample, tag, wave.sampleRate};
+  return {fmtFirst && odd ? Cause::oddChunk : Cause::chunkOrder, 0, tag, wave.sampleRate};
 }
 
 }  // namespace korvane

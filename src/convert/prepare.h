@@ -89,10 +89,22 @@ class PreparedInput {
   bool tooLong_ = false;
 };
 
-// For a file the exact reader refuses: why the tolerant reader can read it.
+// For a file the exact reader refuses: why the tolerant reader can read it,
+// or what it is where the tolerant reader cannot.
 struct Tolerable {
-  enum class Cause : std::uint8_t { unreadable, channels, floats, chunkOrder } cause;
-  unsigned count = 0;  // channels, or bits of a float sample
+  enum class Cause : std::uint8_t {
+    unreadable,  // nothing here reads it, and it says no more
+    foreign,     // a WAV file of another coding (tag): nothing here reads it
+    rf64,        // RF64 or BW64
+    coding,      // G.711 or ADPCM (tag)
+    channels,    // more than one (count)
+    floats,      // IEEE float samples (count: bits)
+    chunkOrder,  // chunks before fmt
+    oddChunk,    // an odd-sized chunk before the data
+  } cause;
+  unsigned count = 0;
+  std::uint16_t tag = 0;   // the fmt chunk's format tag
+  std::uint32_t rate = 0;  // the input's own
 };
 
 [[nodiscard]] Tolerable tolerableCause(const ByteSource& file);

@@ -1,9 +1,11 @@
-// The tolerant reader, for recordings straight from an editor or recorder:
-// RIFF/WAVE with its chunks in any order (the fmt chunk anywhere before the
-// data chunk, odd sizes padded as RIFF says), PCM of 1 to 32 bits, IEEE float
-// of 32 or 64 bits, WAVE_FORMAT_EXTENSIBLE with either sub-format, any number
-// of channels and any rate. Samples are read as WAV defines them, left
-// justified in their containers, and mixed to mono as the mean of all channels.
+// The tolerant reader, for recordings straight from an editor, a recorder or
+// a phone system: RIFF/WAVE, and RF64/BW64 with their ds64 sizes, with the
+// chunks in any order (the fmt chunk anywhere before the data chunk, odd
+// sizes padded as RIFF says); PCM of 1 to 32 bits, IEEE float of 32 or 64
+// bits, WAVE_FORMAT_EXTENSIBLE with either, G.711 mu-law and A-law, IMA ADPCM
+// and Microsoft ADPCM; any number of channels and any rate. Samples are read
+// as WAV defines them, left justified in their containers, and mixed to mono
+// as the mean of all channels.
 #pragma once
 
 #include <cstddef>
@@ -12,9 +14,12 @@
 #include <vector>
 
 #include "wav/source.h"
+#include "wav/wave_codecs.h"
 #include "wav/wave_reader.h"
 
 namespace korvane {
+
+enum class WaveCoding : std::uint8_t { pcm, floating, muLaw, aLaw, ima, msAdpcm };
 
 struct AnyWave {
   ByteSource file;
@@ -25,11 +30,22 @@ struct AnyWave {
   std::uint16_t bitsPerSample = 0;
   std::uint16_t containerBytes = 0;  // of one sample of one channel
   bool isFloat = false;
+  WaveCoding coding = WaveCoding::pcm;
+  // The ADPCM codings: blocks of blockAlign bytes, framesPerBlock frames each.
+  std::uint16_t blockAlign = 0;
+  std::uint64_t framesPerBlock = 0;
+  std::uint64_t dataBytes = 0;     // of the data chunk present
+  std::uint64_t claimedBytes = 0;  // of the data chunk as the header gives them (RF64: its ds64)
+  bool rf64 = false;               // RF64 or BW64
+  std::vector<MsCoefficients> coefficients;
+  [[nodiscard]] bool blocks() const {
+    return coding == WaveCoding::ima || coding == WaveCoding::msAdpcm;
+  }
 };
 
 // Parses the header of a whole file; every read stays inside it. The causes
 // are the exact reader's: notRiff, notWave (no WAVE, no fmt before the data,
-// a broken fmt), notPcm (neither PCM nor float), bitsNotSupported,
+// a broken fmt), notPcm (none of the codings above), bitsNotSupported,
 // noDataChunk, noSamples.
 [[nodiscard]] WaveError readAnyWave(const ByteSource& file, AnyWave& wave);
 
@@ -38,7 +54,7 @@ struct AnyWave {
 }
 
 // The mean of the channels of each of mono.size() frames at bytes, full
-// scale +-1.
+// scale +-1 (codings with one byte a sample or more; not the ADPCM blocks).
 void mixToMono(const AnyWave& wave, const std::uint8_t* bytes, std::span<float> mono);
 
 // Frames first .. first + mono.size() - 1 mixed to mono, silence for frames
