@@ -219,7 +219,8 @@ TEST(Damage, BatchesAndDecodesKeepTheirInputs) {
   EXPECT_EQ(partials(m.dir / "many"), std::vector<std::string>{});
 
   // Few threads to be had: the work is done on fewer, or on the one there is.
-  if (test::kEmulated) return;  // the emulator needs threads of its own
+  // The emulator, and the leak checker at exit, need threads of their own.
+  if (test::kEmulated || test::kSanitized) return;
   fs::permissions(m.dir.path, fs::perms::all);
   test::RunOptions few{m.dir.path};
   few.processLimit = 1;
