@@ -125,6 +125,9 @@ bool apply(const OptionSpec& spec, const std::string& value, bool hasValue, Opti
       }
       return !options.formats.empty();
     }
+    case OptionId::review:
+      options.review = value;
+      return !value.empty();
     case OptionId::help:
       options.help = true;
       return true;

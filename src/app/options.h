@@ -35,6 +35,7 @@ enum class OptionId : std::uint8_t {
   budget,
   snr,
   formats,
+  review,
   help,
   version,
 };
@@ -49,7 +50,7 @@ struct OptionSpec {
   const char* help;  // one line
 };
 
-inline constexpr std::array<OptionSpec, 21> kOptions = {{
+inline constexpr std::array<OptionSpec, 22> kOptions = {{
     {OptionId::report, "--report", OptionValue::optional, "[=csv|json]",
      "size, rate, SNR; csv or json: a row an input"},
     {OptionId::quiet, "--quiet", OptionValue::none, "", "print nothing unless something fails"},
@@ -86,6 +87,8 @@ inline constexpr std::array<OptionSpec, 21> kOptions = {{
      "-A: each prompt's smallest format reaching DB"},
     {OptionId::formats, "--formats", OptionValue::required, "=LIST",
      "-A: the switches to choose from (E4,E3,E2,E1)"},
+    {OptionId::review, "--review", OptionValue::required, "=PAGE.html",
+     "a page to hear and see every prompt, worst first"},
     {OptionId::help, "--help", OptionValue::none, "", "print this text"},
     {OptionId::version, "--version", OptionValue::none, "", "print the version"},
 }};
@@ -110,6 +113,7 @@ struct Options {
   std::string cArray;              // with pack: the C source
   std::string symbol;              // with pack: the C names' prefix
   std::uint32_t align = 4;         // with pack: of each stream
+  std::string review;              // the page of the run, where asked
   std::uint64_t budget = 0;        // -A: bytes for every output together; 0: none
   double snrDb = std::nan("");     // -A: the quality each prompt should reach; NaN: none
   std::vector<std::string> formats = {"-E4", "-E3", "-E2", "-E1"};  // -A: the switches

@@ -69,7 +69,7 @@ std::string csvField(const std::string& text) {
 }
 
 void printRowsHeader(Console& console, ReportForm form, RowColumns columns) {
-  if (form != ReportForm::csv) return;
+  if (form != ReportForm::csv || console.rows != nullptr) return;
   std::string line;
   for (std::size_t i = 0; i < kKeys.size(); ++i) {
     if (shown(i, columns)) line += std::string(line.empty() ? "" : ",") + kKeys[i];

@@ -13,6 +13,7 @@
 #include "app/options.h"
 #include "app/pack.h"
 #include "app/report_rows.h"
+#include "app/review.h"
 #include "platform/platform.h"
 
 namespace korvane {
@@ -125,20 +126,39 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
     if (!readList(list, inputs)) return reportFailure(console, Failure::cannotOpen, list);
   }
 
+  // With --review the rows of every input are kept for the page, and then
+  // printed as asked.
+  std::vector<ReportRow> kept;
+  Options run = options;
+  Console* to = &console;
+  Console keeping = console;
+  if (!options.review.empty()) {
+    run.report = ReportForm::csv;
+    keeping.rows = &kept;
+    to = &keeping;
+  }
+  const auto finish = [&](int code) {
+    if (options.review.empty()) return code;
+    console.status = keeping.status;
+    printRowsHeader(console, options.report,
+                    {options.preparation.trim, command->action == Action::choose});
+    printKeptRows(console, options, kept);
+    return std::max(code, writeReview(console, options, kept));
+  };
   if (command->action == Action::choose) {
     if (inputs.empty()) return reportFailure(console, Failure::noInput, "");
-    printRowsHeader(console, options.report, {options.preparation.trim, true});
-    return runChoose(console, options, inputs);
+    printRowsHeader(*to, run.report, {options.preparation.trim, true});
+    return finish(runChoose(*to, run, inputs));
   }
   if (packing) {
     if (inputs.empty()) return reportFailure(console, Failure::noInput, "");
-    printRowsHeader(console, options.report, {options.preparation.trim});
-    return runPack(console, *command, options, inputs);
+    printRowsHeader(*to, run.report, {options.preparation.trim});
+    return finish(runPack(*to, *command, run, inputs));
   }
   if (batch) {
     if (inputs.empty()) return reportFailure(console, Failure::noInput, "");
-    printRowsHeader(console, options.report, {options.preparation.trim});
-    return runBatch(console, *command, options, inputs);  // stdout watched as it goes
+    printRowsHeader(*to, run.report, {options.preparation.trim});
+    return finish(runBatch(*to, *command, run, inputs));  // stdout watched as it goes
   }
   if (inputs.size() != 1) {
     if (inputs.empty()) return reportFailure(console, Failure::noInput, "");
@@ -159,8 +179,8 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
         "korvane: ignored:%s (one input, one output; --out-dir=DIR converts many)\n",
         ignored.c_str());
   }
-  printRowsHeader(console, options.report, {options.preparation.trim});
-  const int code = convertFile(console, {*command, options, input, outputName, named});
+  printRowsHeader(*to, run.report, {options.preparation.trim});
+  const int code = finish(convertFile(*to, {*command, run, input, outputName, named}));
   // A report that could not be written is a failure, as an output would be.
   if (options.report != ReportForm::none && outputName != "-" && !outReached(console)) {
     console.messagesToErr = true;
