@@ -77,7 +77,7 @@ TEST(Choose, BudgetsAtTheirEdges) {
   TempDir dir;
   std::vector<std::string> inputs;
   for (int i = 0; i < 3; ++i) {
-    inputs.push_back("p" + std::to_string(i) + ".wav");
+    inputs.push_back(std::string("p").append(std::to_string(i)).append(".wav"));
     test::writeFile(
         dir / inputs.back(),
         test::makeWave16(test::speechLikeSamples(1500 + 700 * static_cast<std::size_t>(i),

@@ -89,10 +89,13 @@ std::string waveformSvg(const std::vector<std::int16_t>& in, const std::vector<s
       high = std::max<int>(high, in[i]);
       worst = std::max(worst, std::abs(in[i] - out[i]));
     }
-    wave +=
-        "M" + std::to_string(x) + " " + std::to_string(y(high)) + "V" + std::to_string(y(low) + 1);
-    error += "M" + std::to_string(x) + " " + std::to_string(y(worst)) + "V" +
-             std::to_string(y(-worst) + 1);
+    // A vertical stroke a column: from the top value down to the bottom one.
+    const auto stroke = [&](std::string& path, int top, int bottom) {
+      path.append("M").append(std::to_string(x)).append(" ").append(std::to_string(y(top)));
+      path.append("V").append(std::to_string(y(bottom) + 1));
+    };
+    stroke(wave, high, low);
+    stroke(error, worst, -worst);
   }
   return "<svg width=\"" + std::to_string(kWidth) + "\" height=\"" + std::to_string(kHeight) +
          "\" viewBox=\"0 0 " + std::to_string(kWidth) + " " + std::to_string(kHeight) +
