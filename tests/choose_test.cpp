@@ -6,6 +6,7 @@
 #include <random>
 
 #include "app/choose.h"
+#include "app/manifest.h"
 #include "format/pack_image.h"
 #include "support.h"
 
@@ -119,6 +120,73 @@ TEST(Choose, BudgetsAtTheirEdges) {
     const std::string extension = format == "E1" ? ".WFM" : ".AD" + format.substr(1);
     EXPECT_EQ(readFile(dir / "out" / (name + extension)), readFile(dir / "single")) << line;
   }
+}
+
+TEST(Manifest, RowsAsRfc4180WritesThem) {
+  const std::vector<CsvRow> rows = parseCsvRows(
+      "input,name\r\n\"a, b.wav\",\"say \"\"hi\"\"\"\n\n\"two\nlines.wav\",x\nlast.wav");
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[1].fields, (std::vector<std::string>{"a, b.wav", "say \"hi\""}));
+  EXPECT_EQ(rows[2].fields, (std::vector<std::string>{"two\nlines.wav", "x"}));
+  EXPECT_EQ(rows[2].line, 4u);
+  EXPECT_EQ(rows[3].line, 6u);
+
+  const struct {
+    const char* text;
+    const char* message;
+  } bad[] = {{"input,colour\na.wav,red\n", "set.csv:1: unknown column colour"},
+             {"name\nx\n", "set.csv:1: no input column"},
+             {"input,format\na.wav,E4\nb.wav,E5\n", "set.csv:3: unknown format E5"},
+             {"input,gain\na.wav,loud\n", "set.csv:2: bad gain loud"},
+             {"input,trim\na.wav,-97\n", "set.csv:2: bad trim -97"},
+             {"input,name\n,x\n", "set.csv:2: no input"}};
+  for (const auto& c : bad) {
+    std::vector<std::string> inputs;
+    std::vector<PromptSettings> settings;
+    std::string message;
+    EXPECT_FALSE(readManifest("set.csv", c.text, inputs, settings, message));
+    EXPECT_EQ(message, c.message);
+  }
+  std::vector<std::string> inputs;
+  std::vector<PromptSettings> settings;
+  std::string message;
+  ASSERT_TRUE(readManifest("lists/set.csv", "trim,format,input\n-40,e2,a.wav\n,,/abs/b.wav\n",
+                           inputs, settings, message));
+  EXPECT_EQ(inputs, (std::vector<std::string>{"lists/a.wav", "/abs/b.wav"}));
+  EXPECT_EQ(settings[0].format, "-E2");
+  EXPECT_TRUE(settings[0].trimGiven);
+  EXPECT_FALSE(settings[1].trimGiven);
+}
+
+// A manifest's fixed format, name and gain hold under -A; the rest is chosen.
+TEST(Manifest, FixesFormatsAndNamesUnderChoice) {
+  TempDir dir;
+  fs::create_directory(dir / "set");
+  for (int i = 0; i < 2; ++i) {
+    test::writeFile(
+        dir / "set" / (i == 0 ? "a.wav" : "b.wav"),
+        test::makeWave16(test::speechLikeSamples(3000, static_cast<std::uint32_t>(i + 7)), 8000));
+  }
+  const std::string csv = "input,name,format,gain\nb.wav,second,E1,-6\na.wav,first,,\n";
+  test::writeFile(dir / "set/set.csv", Bytes(csv.begin(), csv.end()));
+  const test::RunResult r = runProgram(
+      {"-A", "--snr=99", "--manifest=set/set.csv", "--pack=p.bin", "--header=p.h", "--report=csv"},
+      {dir.path});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("set/b.wav,p.bin:set/b.wav,WFM,"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(",ok,E4\n"), std::string::npos) << r.out;  // the best, as none reaches 99
+  const Bytes header = readFile(dir / "p.h");
+  EXPECT_NE(std::string(header.begin(), header.end()).find("p_SECOND = 0,\n  p_FIRST = 1"),
+            std::string::npos);
+  // The gain was applied: the same file at -6 dB packs to the same stream.
+  ASSERT_EQ(runProgram({"-E1", "--search", "--gain=-6", "set/b.wav", "b.WFM"}, {dir.path}).exitCode,
+            0);
+  const Bytes image = readFile(dir / "p.bin");
+  std::vector<PackEntry> entries;
+  ASSERT_TRUE(readImage(image, entries));
+  EXPECT_EQ(Bytes(image.begin() + entries[0].offset,
+                  image.begin() + entries[0].offset + entries[0].length),
+            readFile(dir / "b.WFM"));
 }
 
 }  // namespace

@@ -65,6 +65,12 @@ std::string batchOutputName(const Command& command, const std::string& folder,
   return nameOf(pathOf(folder) / pathOf(outputNameFor(command, nameOf(kept))));
 }
 
+const Command& commandFor(const Command& command, const Options& options, std::size_t i) {
+  if (i >= options.prompts.size() || options.prompts[i].format.empty()) return command;
+  const Command* fixed = findCommand(options.prompts[i].format);
+  return fixed != nullptr ? *fixed : command;
+}
+
 namespace {
 
 // The folders above path that do not exist yet are made; each one made is
@@ -88,9 +94,11 @@ int runBatch(Console& console, const Command& command, const Options& options,
   std::vector<FileIdentity> inputFiles;
   for (const std::string& input : inputs)
     inputFiles.push_back(identityOfName(input));
-  for (const std::string& input : inputs) {
+  for (std::size_t n = 0; n < inputs.size(); ++n) {
+    const std::string& input = inputs[n];
     if (input == "-") return reportFailure(console, Failure::unnamedOutput, input);
-    outputs.push_back(batchOutputName(command, options.outDir, input, options.base));
+    outputs.push_back(
+        batchOutputName(commandFor(command, options, n), options.outDir, input, options.base));
     // An output that is one of the inputs would be replaced before it is read.
     const FileIdentity output = identityOfName(outputs.back());
     for (std::size_t k = 0; k < inputs.size(); ++k) {
@@ -134,7 +142,8 @@ int runBatch(Console& console, const Command& command, const Options& options,
       if (console.rows != nullptr) job.rows = &result.rows;
       job.keyWaitEnabled = false;
       makeFolders(pathOf(outputs[i]).parent_path(), madeFolders, mutex);
-      result.code = convertFile(job, {command, options, inputs[i], outputs[i], false});
+      result.code = convertFile(job, {commandFor(command, options, i), optionsFor(options, i),
+                                      inputs[i], outputs[i], false});
       result.done = true;
       std::lock_guard lock(mutex);
       results[i] = std::move(result);

@@ -18,6 +18,10 @@ namespace korvane {
 [[nodiscard]] std::string batchOutputName(const Command& command, const std::string& folder,
                                           const std::string& input, const std::string& base = {});
 
+// The command of input i: the call's, or the format its manifest row fixes.
+[[nodiscard]] const Command& commandFor(const Command& command, const Options& options,
+                                        std::size_t i);
+
 // Converts every input into options.outDir; returns the highest exit code met.
 [[nodiscard]] int runBatch(Console& console, const Command& command, const Options& options,
                            std::span<const std::string> inputs);

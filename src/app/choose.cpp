@@ -179,6 +179,14 @@ int runChoose(Console& console, const Options& options, std::span<const std::str
     }
     commands.push_back(command);
   }
+  const std::size_t listed = commands.size();
+  // A format a manifest row fixes is coded too, for that prompt alone.
+  for (const PromptSettings& row : options.prompts) {
+    const Command* fixed = row.format.empty() ? nullptr : findCommand(row.format);
+    if (fixed != nullptr && std::find(commands.begin(), commands.end(), fixed) == commands.end()) {
+      commands.push_back(fixed);
+    }
+  }
   const bool byBudget = options.budget != 0;
   if (byBudget == !std::isnan(options.snrDb) ||
       (byBudget && options.pack.empty() && options.outDir.empty())) {
@@ -186,8 +194,7 @@ int runChoose(Console& console, const Options& options, std::span<const std::str
   }
   std::vector<PackPrompt> prompts;
   if (!options.pack.empty()) {
-    if (const int code = namePrompts(console, inputs, options.base, prompts); code != 0)
-      return code;
+    if (const int code = namePrompts(console, inputs, options, prompts); code != 0) return code;
   } else {
     for (const std::string& input : inputs)
       prompts.push_back({input, {}, {}, Format::pcm16});
@@ -206,6 +213,8 @@ int runChoose(Console& console, const Options& options, std::span<const std::str
   pass.report = ReportForm::csv;
   pass.pack.clear();
   pass.searchLevel = options.searchGiven ? options.searchLevel : kDefaultSearchLevel;
+  for (PromptSettings& row : pass.prompts)
+    row.format.clear();  // each pass codes every prompt in its own format
   int code = 0;
   for (std::size_t f = 0; f < commands.size() && code == 0; ++f) {
     pass.outDir = scratch + "/" + std::to_string(f);
@@ -226,10 +235,17 @@ int runChoose(Console& console, const Options& options, std::span<const std::str
     removeScratch();
     return code;
   }
+  // Each prompt's candidates: the listed formats, or the one its row fixes;
+  // passOf maps a candidate to the pass that coded it.
   std::vector<std::vector<Candidate>> candidates(inputs.size());
+  std::vector<std::vector<std::size_t>> passOf(inputs.size());
   for (std::size_t i = 0; i < inputs.size(); ++i) {
-    for (std::size_t f = 0; f < commands.size(); ++f)
+    const std::string fixed = i < options.prompts.size() ? options.prompts[i].format : "";
+    for (std::size_t f = 0; f < commands.size(); ++f) {
+      if (fixed.empty() ? f >= listed : fixed != commands[f]->name) continue;
       candidates[i].push_back({rows[f][i].bytes.value_or(0), rows[f][i].segmentalSnrDb});
+      passOf[i].push_back(f);
+    }
   }
   std::vector<std::size_t> choice;
   BudgetRule rule{options.budget, 0, 1};
@@ -247,6 +263,8 @@ int runChoose(Console& console, const Options& options, std::span<const std::str
   } else {
     choice = chooseForQuality(candidates, options.snrDb);
   }
+  for (std::size_t i = 0; i < inputs.size(); ++i)
+    choice[i] = passOf[i][choice[i]];  // from here on, the pass
 
   // The chosen streams: into the image, and as single files under --out-dir.
   for (std::size_t i = 0; i < inputs.size() && code == 0; ++i) {
@@ -282,16 +300,21 @@ int runChoose(Console& console, const Options& options, std::span<const std::str
   std::uint64_t used = 0;
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     ReportRow row = rows[choice[i]][i];
-    row.chosen = options.formats[choice[i]].substr(1);
+    row.chosen = std::string(commands[choice[i]]->name).substr(1);
     row.output = options.outDir.empty() ? options.pack + ":" + inputs[i]
                                         : batchOutputName(*commands[choice[i]], options.outDir,
                                                           inputs[i], options.base);
     if (std::isfinite(row.segmentalSnrDb)) lowest = std::min(lowest, row.segmentalSnrDb);
     used += prompts[i].stream.size();
-    if (options.reportRows())
-      printRow(console, options.report, row, {options.preparation.trim, true});
+    if (options.reportRows()) printRow(console, options.report, row, {options.trimColumns, true});
   }
-  if (byBudget) used = choiceCost(candidates, choice, rule);
+  if (byBudget) {
+    used = rule.overhead;
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+      const std::uint64_t bytes = prompts[i].stream.size();
+      used += i + 1 == inputs.size() ? bytes : roundUp(bytes, rule.align);
+    }
+  }
   if (options.report == ReportForm::line) {
     say(console, Stream::out, "-A : %llu of %llu bytes, lowest segmental SNR %.2f dB\n",
         static_cast<unsigned long long>(used),

@@ -68,7 +68,7 @@ void printReport(Console& console, const Conversion& c, const Built& built,
       row.noiseDbfs = noiseDbfs(fidelity);
       row.segmentalSnrDb = segmentalSnrDb(fidelity);
     }
-    const bool trimmed = c.options.preparation.trim;
+    const bool trimmed = c.options.trimColumns;
     if (trimmed && !decode) {
       row.trimmedStart = built.prepared.trimmedStart();
       row.trimmedEnd = built.prepared.trimmedEnd();
@@ -380,7 +380,7 @@ int convertFile(Console& console, const Conversion& c) {
     row.output = c.outputName;
     if (c.command.action == Action::encode) row.format = factsOf(c.command.format).name;
     row.status = console.status;
-    printRow(console, c.options.report, row, {c.options.preparation.trim});
+    printRow(console, c.options.report, row, {c.options.trimColumns});
   }
   return code;
 }

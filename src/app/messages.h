@@ -42,6 +42,7 @@ enum class Failure : std::uint8_t {
   notOwnDecode,
   sameName,
   budgetTooSmall,
+  badManifest,
 };
 
 enum class KeyWait : std::uint8_t {
@@ -59,7 +60,7 @@ struct FailureText {
 
 // The texts are those the device family's tools have always printed, byte for
 // byte ("creat" without its e included): scripts match them.
-inline constexpr std::array<FailureText, 29> kFailureTexts = {{
+inline constexpr std::array<FailureText, 30> kFailureTexts = {{
     {Failure::cannotOpen, "Can not open File : %s !!\n", 1, KeyWait::always},
     {Failure::cannotCreate, "Can not creat File : %s !!\n", 2, KeyWait::whenNamed},
     {Failure::outputIsInput, "Output is the input File : %s !!\n", 2, KeyWait::whenNamed},
@@ -99,6 +100,8 @@ inline constexpr std::array<FailureText, 29> kFailureTexts = {{
     {Failure::sameName, "Two Inputs have the same Name : %s !!\n", 2, KeyWait::never},
     // -A with a budget less than the smallest choices take.
     {Failure::budgetTooSmall, "Budget too small : needs at least %s bytes !!\n", 2, KeyWait::never},
+    // A manifest row that cannot be used: the file, the line and what is wrong.
+    {Failure::badManifest, "%s\n", 1, KeyWait::never},
 }};
 
 [[nodiscard]] constexpr const FailureText& textOf(Failure failure) {

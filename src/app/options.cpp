@@ -82,6 +82,7 @@ bool apply(const OptionSpec& spec, const std::string& value, bool hasValue, Opti
     case OptionId::trim:
       options.prepare = true;
       options.preparation.trim = true;
+      options.trimColumns = true;
       return !hasValue || decimal(value, -96, 0, options.preparation.trimDb);
     case OptionId::pack:
       options.pack = value;
@@ -125,6 +126,9 @@ bool apply(const OptionSpec& spec, const std::string& value, bool hasValue, Opti
       }
       return !options.formats.empty();
     }
+    case OptionId::manifest:
+      options.manifest = value;
+      return !value.empty();
     case OptionId::review:
       options.review = value;
       return !value.empty();
@@ -162,6 +166,22 @@ Options parseOptions(std::span<const std::string> argv) {
     }
   }
   return options;
+}
+
+Options optionsFor(const Options& options, std::size_t i) {
+  Options own = options;
+  if (i >= options.prompts.size()) return own;
+  const PromptSettings& row = options.prompts[i];
+  if (row.gainGiven) {
+    own.prepare = true;
+    own.preparation.gainDb = row.gainDb;
+  }
+  if (row.trimGiven) {
+    own.prepare = true;
+    own.preparation.trim = true;
+    own.preparation.trimDb = row.trimDb;
+  }
+  return own;
 }
 
 }  // namespace korvane

@@ -35,6 +35,7 @@ enum class OptionId : std::uint8_t {
   budget,
   snr,
   formats,
+  manifest,
   review,
   help,
   version,
@@ -50,7 +51,7 @@ struct OptionSpec {
   const char* help;  // one line
 };
 
-inline constexpr std::array<OptionSpec, 22> kOptions = {{
+inline constexpr std::array<OptionSpec, 23> kOptions = {{
     {OptionId::report, "--report", OptionValue::optional, "[=csv|json]",
      "size, rate, SNR; csv or json: a row an input"},
     {OptionId::quiet, "--quiet", OptionValue::none, "", "print nothing unless something fails"},
@@ -87,6 +88,8 @@ inline constexpr std::array<OptionSpec, 22> kOptions = {{
      "-A: each prompt's smallest format reaching DB"},
     {OptionId::formats, "--formats", OptionValue::required, "=LIST",
      "-A: the switches to choose from (E4,E3,E2,E1)"},
+    {OptionId::manifest, "--manifest", OptionValue::required, "=FILE.csv",
+     "the inputs, names, formats, gains and trims"},
     {OptionId::review, "--review", OptionValue::required, "=PAGE.html",
      "a page to hear and see every prompt, worst first"},
     {OptionId::help, "--help", OptionValue::none, "", "print this text"},
@@ -94,6 +97,16 @@ inline constexpr std::array<OptionSpec, 22> kOptions = {{
 }};
 
 enum class ReportForm : std::uint8_t { none, line, csv, json };
+
+// What a manifest row sets for its prompt, beside the options of the call.
+struct PromptSettings {
+  std::string name;    // the identifier in the header; empty: from the path
+  std::string format;  // a switch ("-E3") fixing the prompt's format; empty: the call's
+  bool gainGiven = false;
+  double gainDb = 0;
+  bool trimGiven = false;
+  double trimDb = -45;
+};
 
 struct Options {
   ReportForm report = ReportForm::none;
@@ -105,17 +118,20 @@ struct Options {
   Preparation preparation;
   bool help = false;
   bool version = false;
-  int searchLevel = 0;             // 0: the greedy encoder
-  bool searchGiven = false;        // --search was given
-  std::vector<std::string> lists;  // --files-from, in order
-  std::string pack;                // the image, when packing
-  std::string header;              // with pack: the C header
-  std::string cArray;              // with pack: the C source
-  std::string symbol;              // with pack: the C names' prefix
-  std::uint32_t align = 4;         // with pack: of each stream
-  std::string review;              // the page of the run, where asked
-  std::uint64_t budget = 0;        // -A: bytes for every output together; 0: none
-  double snrDb = std::nan("");     // -A: the quality each prompt should reach; NaN: none
+  int searchLevel = 0;                  // 0: the greedy encoder
+  bool searchGiven = false;             // --search was given
+  std::vector<std::string> lists;       // --files-from, in order
+  std::string pack;                     // the image, when packing
+  std::string header;                   // with pack: the C header
+  std::string cArray;                   // with pack: the C source
+  std::string symbol;                   // with pack: the C names' prefix
+  std::uint32_t align = 4;              // with pack: of each stream
+  std::string review;                   // the page of the run, where asked
+  std::string manifest;                 // the inputs and their settings, from a CSV file
+  std::vector<PromptSettings> prompts;  // from the manifest, one an input; empty without one
+  bool trimColumns = false;     // rows carry the trim's columns (--trim, or a manifest row's trim)
+  std::uint64_t budget = 0;     // -A: bytes for every output together; 0: none
+  double snrDb = std::nan("");  // -A: the quality each prompt should reach; NaN: none
   std::vector<std::string> formats = {"-E4", "-E3", "-E2", "-E1"};  // -A: the switches
   std::string badValue;           // the first option whose value is not understood, if any
   std::string unknown;            // the first option not understood, if any
@@ -128,5 +144,8 @@ struct Options {
 };
 
 [[nodiscard]] Options parseOptions(std::span<const std::string> argv);
+
+// The options of input i: the call's, with its manifest row's gain and trim.
+[[nodiscard]] Options optionsFor(const Options& options, std::size_t i);
 
 }  // namespace korvane

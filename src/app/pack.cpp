@@ -169,7 +169,7 @@ void printPackReport(Console& console, const Options& options,
     row.format = "image";
     row.samples = prompts.size();
     row.bytes = image.size();
-    printRow(console, options.report, row, {options.preparation.trim});
+    printRow(console, options.report, row, {options.trimColumns});
     return;
   }
   std::map<std::string, std::uint64_t> byFormat;
@@ -257,12 +257,16 @@ bool readWholeFile(const std::string& name, std::vector<std::uint8_t>& bytes) {
   return readWhole(pathOf(name), bytes);
 }
 
-int namePrompts(Console& console, std::span<const std::string> inputs, const std::string& base,
+int namePrompts(Console& console, std::span<const std::string> inputs, const Options& options,
                 std::vector<PackPrompt>& prompts) {
   std::map<std::string, std::size_t> taken;
-  for (const std::string& input : inputs) {
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    const std::string& input = inputs[i];
     if (input == "-") return reportFailure(console, Failure::unnamedOutput, input);
-    const std::string id = promptIdentifier(input, base);
+    // A manifest's name, or the path's.
+    const std::string id = i < options.prompts.size() && !options.prompts[i].name.empty()
+                               ? cIdentifier(options.prompts[i].name, true)
+                               : promptIdentifier(input, options.base);
     if (!taken.emplace(id, prompts.size()).second) {
       return reportFailure(console, Failure::sameName, id);
     }
@@ -276,7 +280,7 @@ int runPack(Console& console, const Command& command, const Options& options,
   if (inputs.empty()) return reportFailure(console, Failure::noInput, "");
   // Names first: a clash refuses the pack before anything is written.
   std::vector<PackPrompt> prompts;
-  if (const int code = namePrompts(console, inputs, options.base, prompts); code != 0) return code;
+  if (const int code = namePrompts(console, inputs, options, prompts); code != 0) return code;
   const int code = command.action == Action::pack ? readAll(console, prompts)
                                                   : encodeAll(console, command, options, prompts);
   if (code != 0) return code;

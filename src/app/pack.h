@@ -39,10 +39,10 @@ struct PackPrompt {
   Format format = Format::pcm16;
 };
 
-// The prompts of the inputs, named; a clash of names is refused (the exit
-// code, else 0).
+// The prompts of the inputs, named (by the manifest, else by the path); a
+// clash of names is refused (the exit code, else 0).
 [[nodiscard]] int namePrompts(Console& console, std::span<const std::string> inputs,
-                              const std::string& base, std::vector<PackPrompt>& prompts);
+                              const Options& options, std::vector<PackPrompt>& prompts);
 
 // Writes the image of the prompts' streams and, where asked, its C files;
 // returns the exit code.

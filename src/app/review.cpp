@@ -179,7 +179,7 @@ void printKeptRows(Console& console, const Options& options, const std::vector<R
   for (const ReportRow& row : rows) {
     if (options.reportRows()) {
       printRow(console, options.report, row,
-               {options.preparation.trim, options.budget != 0 || !std::isnan(options.snrDb)});
+               {options.trimColumns, options.budget != 0 || !std::isnan(options.snrDb)});
     } else if (options.report == ReportForm::line && row.status == "ok" && row.format != "image") {
       say(console, Stream::out,
           "%s -> %s : %llu samples, %llu Hz, %llu bytes, %llu bits per sample, SNR %.2f dB, noise "

@@ -9,6 +9,7 @@
 #include "app/choose.h"
 #include "app/commands.h"
 #include "app/conversion.h"
+#include "app/manifest.h"
 #include "app/messages.h"
 #include "app/options.h"
 #include "app/pack.h"
@@ -24,6 +25,20 @@ constexpr std::uint64_t kLongestList = std::uint64_t{64} << 20;
 
 // The names in a list file, one a line (UTF-8, LF or CRLF), blank lines
 // skipped; "-" is standard input. False where it cannot be read.
+// A text file of at most kLongestList bytes, whole.
+bool readText(const std::string& name, std::string& text) {
+  InputFile file;
+  InputBytes bytes;
+  if (!openInput(name, file) || readInput(file, bytes, [](const ByteSource&) {
+                                  return ReadLimit{ReadLimit::Kind::upTo, kLongestList};
+                                }) != InputRead::read) {
+    return false;
+  }
+  text.assign(static_cast<std::size_t>(std::min(bytes.source.size, kLongestList)), '\0');
+  return readBytes(bytes.source, 0,
+                   std::span(reinterpret_cast<std::uint8_t*>(text.data()), text.size()));
+}
+
 bool readList(const std::string& name, std::vector<std::string>& names) {
   InputFile file;
   InputBytes bytes;
@@ -96,7 +111,7 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
       batch ? 1 : std::clamp(std::thread::hardware_concurrency(), 1u, 16u);
 
   const std::vector<std::string>& args = options.args;
-  const bool listed = !options.lists.empty();
+  const bool listed = !options.lists.empty() || !options.manifest.empty();
   if (args.size() < 2 && !(args.size() == 1 && (batch || listed))) {
     printUsage(console);
     pauseForKey(console);
@@ -125,6 +140,20 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
   for (const std::string& list : options.lists) {
     if (!readList(list, inputs)) return reportFailure(console, Failure::cannotOpen, list);
   }
+  if (!options.manifest.empty()) {
+    // Its rows after any named inputs; a bad row refuses the run before anything is written.
+    std::string text;
+    if (!readText(options.manifest, text)) {
+      return reportFailure(console, Failure::cannotOpen, options.manifest);
+    }
+    options.prompts.assign(inputs.size(), PromptSettings{});
+    std::string message;
+    if (!readManifest(options.manifest, text, inputs, options.prompts, message)) {
+      return reportFailure(console, Failure::badManifest, message);
+    }
+    for (const PromptSettings& row : options.prompts)
+      options.trimColumns = options.trimColumns || row.trimGiven;
+  }
 
   // With --review the rows of every input are kept for the page, and then
   // printed as asked.
@@ -141,29 +170,31 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
     if (options.review.empty()) return code;
     console.status = keeping.status;
     printRowsHeader(console, options.report,
-                    {options.preparation.trim, command->action == Action::choose});
+                    {options.trimColumns, command->action == Action::choose});
     printKeptRows(console, options, kept);
     return std::max(code, writeReview(console, options, kept));
   };
   if (command->action == Action::choose) {
     if (inputs.empty()) return reportFailure(console, Failure::noInput, "");
-    printRowsHeader(*to, run.report, {options.preparation.trim, true});
+    printRowsHeader(*to, run.report, {options.trimColumns, true});
     return finish(runChoose(*to, run, inputs));
   }
   if (packing) {
     if (inputs.empty()) return reportFailure(console, Failure::noInput, "");
-    printRowsHeader(*to, run.report, {options.preparation.trim});
+    printRowsHeader(*to, run.report, {options.trimColumns});
     return finish(runPack(*to, *command, run, inputs));
   }
   if (batch) {
     if (inputs.empty()) return reportFailure(console, Failure::noInput, "");
-    printRowsHeader(*to, run.report, {options.preparation.trim});
+    printRowsHeader(*to, run.report, {options.trimColumns});
     return finish(runBatch(*to, *command, run, inputs));  // stdout watched as it goes
   }
   if (inputs.size() != 1) {
     if (inputs.empty()) return reportFailure(console, Failure::noInput, "");
     return reportFailure(console, Failure::manyMatches,
-                         args.size() > 1 ? args[1] : options.lists[0]);
+                         args.size() > 1         ? args[1]
+                         : options.lists.empty() ? options.manifest
+                                                 : options.lists[0]);
   }
   const std::string& input = inputs[0];
   const bool named = args.size() >= 3;
@@ -179,7 +210,7 @@ int runKorvane(std::span<const std::string> argv, Console& console) {
         "korvane: ignored:%s (one input, one output; --out-dir=DIR converts many)\n",
         ignored.c_str());
   }
-  printRowsHeader(*to, run.report, {options.preparation.trim});
+  printRowsHeader(*to, run.report, {options.trimColumns});
   const int code = finish(convertFile(*to, {*command, run, input, outputName, named}));
   // A report that could not be written is a failure, as an output would be.
   if (options.report != ReportForm::none && outputName != "-" && !outReached(console)) {
