@@ -17,23 +17,23 @@ bool decimal(const std::string& text, double lo, double hi, double& value) {
 
 // The table's row for arg, and its value; null where no row takes it.
 const OptionSpec* findOption(const std::string& arg, std::string& value, bool& hasValue) {
-  for (const OptionSpec& spec : kOptions) {
-    const std::string name = spec.name;
+  for (const OptionSpec& entry : kOptions) {
+    const std::string name = entry.name;
     if (arg.compare(0, name.size(), name) != 0) continue;
     hasValue = arg.size() > name.size();
     if (hasValue && arg[name.size()] != '=') continue;
-    if (hasValue ? spec.value == OptionValue::none : spec.value == OptionValue::required) {
+    if (hasValue ? entry.value == OptionValue::none : entry.value == OptionValue::required) {
       return nullptr;
     }
     value = hasValue ? arg.substr(name.size() + 1) : std::string();
-    return &spec;
+    return &entry;
   }
   return nullptr;
 }
 
 // Applies one option; false where its value is not understood.
-bool apply(const OptionSpec& spec, const std::string& value, bool hasValue, Options& options) {
-  switch (spec.id) {
+bool apply(const OptionSpec& entry, const std::string& value, bool hasValue, Options& options) {
+  switch (entry.id) {
     case OptionId::report:
       options.report = !hasValue         ? ReportForm::line
                        : value == "csv"  ? ReportForm::csv
@@ -158,10 +158,10 @@ Options parseOptions(std::span<const std::string> argv) {
     }
     std::string value;
     bool hasValue = false;
-    const OptionSpec* spec = findOption(arg, value, hasValue);
-    if (spec == nullptr) {
+    const OptionSpec* entry = findOption(arg, value, hasValue);
+    if (entry == nullptr) {
       if (options.unknown.empty()) options.unknown = arg;
-    } else if (!apply(*spec, value, hasValue, options) && options.badValue.empty()) {
+    } else if (!apply(*entry, value, hasValue, options) && options.badValue.empty()) {
       options.badValue = arg;
     }
   }
