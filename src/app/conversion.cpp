@@ -54,42 +54,29 @@ void printReport(Console& console, const Conversion& c, const Built& built,
     fidelity = measureFidelity(built.wave, played);
     measured = true;
   }
+  ReportRow row;
+  row.input = c.inputName;
+  row.output = c.outputName;
+  row.format = factsOf(stream.format).name;
+  row.samples = stream.sampleCount;
+  row.sampleRate = stream.sampleRate;
+  row.bytes = bytes;
+  row.bitsPerSample = bits;
+  row.played = decode;
+  if (measured) {
+    row.snrDb = snrDb(fidelity);
+    row.noiseDbfs = noiseDbfs(fidelity);
+    row.segmentalSnrDb = segmentalSnrDb(fidelity);
+  }
+  const bool trimmed = c.options.trimColumns;
+  if (trimmed && !decode) {
+    row.trimmedStart = built.prepared.trimmedStart();
+    row.trimmedEnd = built.prepared.trimmedEnd();
+  }
   if (c.options.reportRows()) {
-    ReportRow row;
-    row.input = c.inputName;
-    row.output = c.outputName;
-    row.format = factsOf(stream.format).name;
-    row.samples = stream.sampleCount;
-    row.sampleRate = stream.sampleRate;
-    row.bytes = bytes;
-    row.bitsPerSample = bits;
-    if (measured) {
-      row.snrDb = snrDb(fidelity);
-      row.noiseDbfs = noiseDbfs(fidelity);
-      row.segmentalSnrDb = segmentalSnrDb(fidelity);
-    }
-    const bool trimmed = c.options.trimColumns;
-    if (trimmed && !decode) {
-      row.trimmedStart = built.prepared.trimmedStart();
-      row.trimmedEnd = built.prepared.trimmedEnd();
-    }
     printRow(console, c.options.report, row, {trimmed});
-  } else if (decode) {
-    const double seconds =
-        stream.sampleRate == 0 ? 0.0 : static_cast<double>(stream.sampleCount) / stream.sampleRate;
-    say(console, Stream::out, "%s -> %s : %s, %u samples, %u Hz, %.3f s\n", c.inputName.c_str(),
-        c.outputName.c_str(), factsOf(stream.format).name, stream.sampleCount, stream.sampleRate,
-        seconds);
   } else {
-    say(console, Stream::out, "%s -> %s : %u samples, %u Hz, %llu bytes, %u bits per sample, ",
-        c.inputName.c_str(), c.outputName.c_str(), stream.sampleCount, stream.sampleRate, bytes,
-        bits);
-    if (measured) {
-      say(console, Stream::out, "SNR %.2f dB, noise %.2f dBFS\n", snrDb(fidelity),
-          noiseDbfs(fidelity));
-    } else {
-      say(console, Stream::out, "SNR not measured\n");
-    }
+    printReportLine(console, row);
   }
 }
 

@@ -111,4 +111,24 @@ void printRow(Console& console, ReportForm form, const ReportRow& row, RowColumn
   say(console, Stream::out, "%s%s\n", line.c_str(), json ? "}" : "");
 }
 
+void printReportLine(Console& console, const ReportRow& row) {
+  const auto samples = static_cast<unsigned>(row.samples.value_or(0));
+  const auto rate = static_cast<unsigned>(row.sampleRate.value_or(0));
+  if (row.played) {
+    const double seconds = rate == 0 ? 0.0 : static_cast<double>(samples) / rate;
+    say(console, Stream::out, "%s -> %s : %s, %u samples, %u Hz, %.3f s\n", row.input.c_str(),
+        row.output.c_str(), row.format.c_str(), samples, rate, seconds);
+    return;
+  }
+  say(console, Stream::out, "%s -> %s : %u samples, %u Hz, %llu bytes, %u bits per sample, ",
+      row.input.c_str(), row.output.c_str(), samples, rate,
+      static_cast<unsigned long long>(row.bytes.value_or(0)),
+      static_cast<unsigned>(row.bitsPerSample.value_or(0)));
+  if (std::isnan(row.snrDb)) {
+    say(console, Stream::out, "SNR not measured\n");
+  } else {
+    say(console, Stream::out, "SNR %.2f dB, noise %.2f dBFS\n", row.snrDb, row.noiseDbfs);
+  }
+}
+
 }  // namespace korvane

@@ -23,6 +23,7 @@ struct ReportRow {
   std::string status = "ok";  // or the failure's message without its file name
   std::optional<std::uint64_t> trimmedStart, trimmedEnd;  // samples dropped, with --trim
   std::string chosen;                                     // -A: the switch the prompt got
+  bool played = false;                                    // a decode's row (-D)
 };
 
 // The columns beyond the plain ones.
@@ -37,6 +38,9 @@ void printRowsHeader(Console& console, ReportForm form, RowColumns columns = {})
 
 // A CSV row, or a JSON object on one line.
 void printRow(Console& console, ReportForm form, const ReportRow& row, RowColumns columns = {});
+
+// The line plain --report prints for a row that succeeded.
+void printReportLine(Console& console, const ReportRow& row);
 
 // A field of a CSV row, quoted as RFC 4180 asks when it holds a comma, a
 // quote or a line break.

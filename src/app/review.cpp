@@ -181,14 +181,7 @@ void printKeptRows(Console& console, const Options& options, const std::vector<R
       printRow(console, options.report, row,
                {options.trimColumns, options.budget != 0 || !std::isnan(options.snrDb)});
     } else if (options.report == ReportForm::line && row.status == "ok" && row.format != "image") {
-      say(console, Stream::out,
-          "%s -> %s : %llu samples, %llu Hz, %llu bytes, %llu bits per sample, SNR %.2f dB, noise "
-          "%.2f dBFS\n",
-          row.input.c_str(), row.output.c_str(),
-          static_cast<unsigned long long>(row.samples.value_or(0)),
-          static_cast<unsigned long long>(row.sampleRate.value_or(0)),
-          static_cast<unsigned long long>(row.bytes.value_or(0)),
-          static_cast<unsigned long long>(row.bitsPerSample.value_or(0)), row.snrDb, row.noiseDbfs);
+      printReportLine(console, row);
     }
   }
 }
