@@ -115,6 +115,25 @@ TEST(Resample, LengthsAndEdges) {
 }
 
 // A WAV file of any layout, built from its parts.
+// A RIFF/WAVE file of the fmt chunk's contents and the data, with the chunks
+// in before between WAVE and fmt.
+Bytes riffWave(const Bytes& fmt, const Bytes& data, const Bytes& before = {}) {
+  Bytes body;
+  putTag(body, "WAVE");
+  body.insert(body.end(), before.begin(), before.end());
+  putTag(body, "fmt ");
+  putLe32(body, static_cast<std::uint32_t>(fmt.size()));
+  body.insert(body.end(), fmt.begin(), fmt.end());
+  putTag(body, "data");
+  putLe32(body, static_cast<std::uint32_t>(data.size()));
+  body.insert(body.end(), data.begin(), data.end());
+  Bytes file;
+  putTag(file, "RIFF");
+  putLe32(file, static_cast<std::uint32_t>(body.size()));
+  file.insert(file.end(), body.begin(), body.end());
+  return file;
+}
+
 Bytes anyWave(std::uint16_t tag, std::uint16_t channels, std::uint16_t bits, const Bytes& data,
               const Bytes& before = {}, bool extensible = false) {
   Bytes fmt;
@@ -133,20 +152,7 @@ Bytes anyWave(std::uint16_t tag, std::uint16_t channels, std::uint16_t bits, con
                             0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
     fmt.insert(fmt.end(), guidTail.begin(), guidTail.end());
   }
-  Bytes body;
-  putTag(body, "WAVE");
-  body.insert(body.end(), before.begin(), before.end());
-  putTag(body, "fmt ");
-  putLe32(body, static_cast<std::uint32_t>(fmt.size()));
-  body.insert(body.end(), fmt.begin(), fmt.end());
-  putTag(body, "data");
-  putLe32(body, static_cast<std::uint32_t>(data.size()));
-  body.insert(body.end(), data.begin(), data.end());
-  Bytes file;
-  putTag(file, "RIFF");
-  putLe32(file, static_cast<std::uint32_t>(body.size()));
-  file.insert(file.end(), body.begin(), body.end());
-  return file;
+  return riffWave(fmt, data, before);
 }
 
 // IEEE floats as a WAV file stores them: their bits, little-endian.
@@ -190,19 +196,7 @@ Bytes adpcmWave(std::uint16_t tag, std::uint16_t channels, std::uint16_t blockAl
   putLe16(fmt, 4);
   putLe16(fmt, static_cast<std::uint16_t>(extra.size()));
   fmt.insert(fmt.end(), extra.begin(), extra.end());
-  Bytes body;
-  putTag(body, "WAVE");
-  putTag(body, "fmt ");
-  putLe32(body, static_cast<std::uint32_t>(fmt.size()));
-  body.insert(body.end(), fmt.begin(), fmt.end());
-  putTag(body, "data");
-  putLe32(body, static_cast<std::uint32_t>(data.size()));
-  body.insert(body.end(), data.begin(), data.end());
-  Bytes file;
-  putTag(file, "RIFF");
-  putLe32(file, static_cast<std::uint32_t>(body.size()));
-  file.insert(file.end(), body.begin(), body.end());
-  return file;
+  return riffWave(fmt, data);
 }
 
 // Microsoft ADPCM's fmt extra: samples a block, then the seven standard pairs.

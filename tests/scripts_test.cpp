@@ -15,15 +15,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Bytes;
+using test::concat;
 using test::readFile;
 using test::runProgram;
 using test::TempDir;
 using test::writeFile;
-
-Bytes concat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 
 // A path from UTF-8 bytes, on every platform.
 fs::path utf8(const std::string& name) {

@@ -18,15 +18,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Bytes;
+using test::concat;
 using test::readFile;
 using test::runProgram;
 using test::TempDir;
 using test::writeFile;
-
-Bytes concat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 
 Bytes le16Bytes(const std::vector<std::int32_t>& samples) {
   Bytes out;

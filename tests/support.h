@@ -49,6 +49,12 @@ void writeFile(const std::filesystem::path& path, const Bytes& bytes);
 // The names in a folder, sorted.
 std::vector<std::string> folderNames(const std::filesystem::path& folder);
 
+// a followed by b.
+inline Bytes concat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 // A fresh folder under the system's temporary folder, removed with the object.
 struct TempDir {
   TempDir();
